@@ -1,0 +1,1 @@
+"""Python-level pieces that the native core calls back by name."""

@@ -1,0 +1,134 @@
+#include "binding/args.hpp"
+
+#include <string>
+#include <vector>
+
+namespace vx {
+namespace {
+
+std::string full_name(const Signature& sig) { return std::string(sig.function) + "()"; }
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
+void append_name_list(std::string& msg, const std::vector<std::string>& names) {
+  const size_t n = names.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i != 0) {
+      if (n > 2) msg += ',';
+      msg += (i == n - 1) ? " and " : " ";
+    }
+    msg += '\'';
+    msg += names[i];
+    msg += '\'';
+  }
+}
+
+Error type_error(std::string msg) { return Error::make(PyExc_TypeError, std::move(msg)); }
+
+Error too_many_positional(const Signature& sig, Py_ssize_t given) {
+  const char* was = given == 1 ? "was" : "were";
+  std::string msg = full_name(sig);
+  if (sig.required_positional != sig.positional) {
+    msg += " takes from " + std::to_string(sig.required_positional) + " to " + std::to_string(sig.positional);
+  } else {
+    msg += " takes " + std::to_string(sig.positional);
+  }
+  msg += " positional arguments but " + std::to_string(given) + " " + was + " given";
+  return type_error(std::move(msg));
+}
+
+Error missing(const Signature& sig, const char* kind, const std::vector<std::string>& names) {
+  std::string msg = full_name(sig) + " missing " + std::to_string(names.size()) + " required " + kind + " " +
+                    (names.size() == 1 ? "argument" : "arguments") + ": ";
+  append_name_list(msg, names);
+  return type_error(std::move(msg));
+}
+
+Error keyword_error(const Signature& sig, const char* what, PyObject* name) {
+  // The keyword's text may hold anything a str can hold: format it with the
+  // interpreter so nothing is lost.
+  Ref text = Ref::steal(PyUnicode_FromFormat("%s %s '%U'", full_name(sig).c_str(), what, name));
+  if (!text) return Error::pending();
+  Ref exc = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+  if (!exc) return Error::pending();
+  return Error::from_object(std::move(exc));
+}
+
+int find_param(const Signature& sig, PyObject* name, int from, int to) {
+  for (int i = from; i < to; ++i) {
+    if (PyUnicode_CompareWithASCIIString(name, sig.names[i]) == 0) return i;
+  }
+  return -1;
+}
+
+// Places one keyword argument; shared by both call forms.
+Void place_keyword(const Signature& sig, PyObject* name, PyObject* value, PyObject** out,
+                   std::vector<std::string>& positional_only_hits) {
+  int i = find_param(sig, name, sig.positional, sig.count);
+  if (i < 0) i = find_param(sig, name, 0, sig.positional);
+  if (i < 0) return keyword_error(sig, "got an unexpected keyword argument", name);
+  if (i < sig.positional_only) {
+    positional_only_hits.emplace_back(sig.names[i]);
+    return ok();
+  }
+  if (out[i]) return keyword_error(sig, "got multiple values for argument", name);
+  out[i] = value;
+  return ok();
+}
+
+Void finish(const Signature& sig, Py_ssize_t nargs, PyObject** out, const std::vector<std::string>& positional_only_hits) {
+  if (!positional_only_hits.empty()) {
+    std::string msg = full_name(sig) + " got some positional-only arguments passed as keyword arguments: ";
+    append_name_list(msg, positional_only_hits);
+    return type_error(std::move(msg));
+  }
+  if (nargs < sig.required_positional) {
+    std::vector<std::string> absent;
+    for (int i = 0; i < sig.required_positional; ++i) {
+      if (!out[i]) absent.emplace_back(sig.names[i]);
+    }
+    if (!absent.empty()) return missing(sig, "positional", absent);
+  }
+  std::vector<std::string> absent;
+  for (int i = sig.positional; i < sig.count; ++i) {
+    if ((sig.required_keyword_only >> (i - sig.positional)) & 1u && !out[i]) absent.emplace_back(sig.names[i]);
+  }
+  if (!absent.empty()) return missing(sig, "keyword", absent);
+  return ok();
+}
+
+}  // namespace
+
+Void bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+  for (int i = 0; i < sig.count; ++i) out[i] = nullptr;
+  if (nargs > sig.positional) return too_many_positional(sig, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+  std::vector<std::string> positional_only_hits;
+  if (kwnames) {
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      VX_CHECK(place_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], out, positional_only_hits));
+    }
+  }
+  return finish(sig, nargs, out, positional_only_hits);
+}
+
+Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+  for (int i = 0; i < sig.count; ++i) out[i] = nullptr;
+  const Py_ssize_t nargs = args ? PyTuple_GET_SIZE(args) : 0;
+  if (nargs > sig.positional) return too_many_positional(sig, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GET_ITEM(args, i);
+  std::vector<std::string> positional_only_hits;
+  if (kwargs) {
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    // The dict is the call's own keyword dict, which nothing else can reach
+    // while the arguments are bound, so its borrowed items stay valid.
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+      VX_CHECK(place_keyword(sig, key, value, out, positional_only_hits));
+    }
+  }
+  return finish(sig, nargs, out, positional_only_hits);
+}
+
+}  // namespace vx

@@ -1,0 +1,50 @@
+// The boundary between Python and the core.
+//
+// Every slot and method body runs inside boundary() or boundary_int(). The
+// body returns a Result; an Error becomes the pending Python exception here,
+// and a vx::Panic (a broken invariant) or any other C++ exception becomes
+// PanicException after a report on standard error. Nothing else in the code
+// base sets the interpreter's error indicator.
+#pragma once
+
+#include <new>
+
+#include "binding/error.hpp"
+#include "common/panic.hpp"
+
+namespace vx {
+
+// Reports `message` on standard error and sets PanicException(message).
+void raise_panic(const char* message) noexcept;
+
+// PanicException, created once per process (borrowed; nullptr if creation failed).
+PyObject* panic_exception_type() noexcept;
+
+// Sets a pending exception for an escaped C++ exception.
+void raise_current_exception() noexcept;
+
+template <class F>
+PyObject* boundary(F&& body) noexcept {
+  try {
+    Result<Ref> r = body();
+    if (r.ok()) return std::move(r).value().release();
+    std::move(r).error().raise();
+  } catch (...) {
+    raise_current_exception();
+  }
+  return nullptr;
+}
+
+template <class F>
+int boundary_int(F&& body) noexcept {
+  try {
+    Void r = body();
+    if (r.ok()) return 0;
+    std::move(r).error().raise();
+  } catch (...) {
+    raise_current_exception();
+  }
+  return -1;
+}
+
+}  // namespace vx

@@ -1,0 +1,135 @@
+#include "binding/convert.hpp"
+
+#include <cstring>
+
+#include "binding/imports.hpp"
+
+namespace vx {
+namespace {
+
+Error conversion_failure(std::string_view name) {
+  Error e = Error::pending();
+  if (!name.empty()) return std::move(e).with_argument_note(name);
+  return e;
+}
+
+Error noted_error(Error e, std::string_view name) {
+  if (!name.empty()) return std::move(e).with_argument_note(name);
+  return e;
+}
+
+// Reads an integer through the index protocol as a C long (64 bits here).
+Result<long long> index_as_long(PyObject* obj, std::string_view name) {
+  Ref index = Ref::steal(PyNumber_Index(obj));
+  if (!index) return conversion_failure(name);
+  long v = PyLong_AsLong(index.get());
+  if (v == -1 && PyErr_Occurred()) return conversion_failure(name);
+  return v;
+}
+
+Error out_of_range(std::string_view name) {
+  return noted_error(Error::make(PyExc_OverflowError, "out of range integral type conversion attempted"), name);
+}
+
+}  // namespace
+
+Result<std::string> to_utf8(PyObject* obj, std::string_view name) {
+  if (!PyUnicode_Check(obj)) return noted_error(cast_error(obj, "str"), name);
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (!data) return conversion_failure(name);
+  return std::string(data, static_cast<size_t>(size));
+}
+
+Result<std::shared_ptr<const std::string>> to_shared_text(PyObject* obj, std::string_view name) {
+  VX_TRY(std::string s, to_utf8(obj, name));
+  return std::make_shared<const std::string>(std::move(s));
+}
+
+Result<uint64_t> to_u64(PyObject* obj, std::string_view name) {
+  Ref index = Ref::steal(PyNumber_Index(obj));
+  if (!index) return conversion_failure(name);
+  unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return conversion_failure(name);
+  return static_cast<uint64_t>(v);
+}
+
+Result<uint32_t> to_u32(PyObject* obj, std::string_view name) {
+  VX_TRY(long long v, index_as_long(obj, name));
+  if (v < 0 || v > static_cast<long long>(UINT32_MAX)) return out_of_range(name);
+  return static_cast<uint32_t>(v);
+}
+
+Result<int32_t> to_i32(PyObject* obj, std::string_view name) {
+  VX_TRY(long long v, index_as_long(obj, name));
+  if (v < INT32_MIN || v > INT32_MAX) return out_of_range(name);
+  return static_cast<int32_t>(v);
+}
+
+Result<bool> to_bool(PyObject* obj, std::string_view name) {
+  if (obj == Py_True) return true;
+  if (obj == Py_False) return false;
+  // NumPy's boolean scalar, recognised by its type's name so that NumPy need
+  // not be imported.
+  const char* tn = Py_TYPE(obj)->tp_name;
+  if (std::strcmp(tn, "numpy.bool") == 0 || std::strcmp(tn, "numpy.bool_") == 0) {
+    int t = PyObject_IsTrue(obj);
+    if (t < 0) return conversion_failure(name);
+    return t != 0;
+  }
+  return noted_error(cast_error(obj, "bool"), name);
+}
+
+Result<std::vector<Ref>> to_item_list(PyObject* obj, std::string_view name) {
+  if (PyUnicode_Check(obj)) return noted_error(Error::make(PyExc_TypeError, "Can't extract `str` to `Vec`"), name);
+  if (!PySequence_Check(obj)) {
+    // Registered virtual subclasses of collections.abc.Sequence count too.
+    VX_TRY(PyObject* seq_abc, noted(abc_sequence(), name));
+    int is = PyObject_IsInstance(obj, seq_abc);
+    if (is < 0) return conversion_failure(name);
+    if (!is) return noted_error(cast_error(obj, "Sequence"), name);
+  }
+  std::vector<Ref> items;
+  Py_ssize_t hint = PySequence_Size(obj);
+  if (hint < 0) {
+    PyErr_Clear();
+  } else {
+    items.reserve(static_cast<size_t>(hint));
+  }
+  Ref it = Ref::steal(PyObject_GetIter(obj));
+  if (!it) return conversion_failure(name);
+  while (PyObject* item = PyIter_Next(it.get())) items.push_back(Ref::steal(item));
+  if (PyErr_Occurred()) return conversion_failure(name);
+  return items;
+}
+
+Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name) {
+  if (!PyTuple_Check(obj)) return noted_error(cast_error(obj, "tuple"), name);
+  Py_ssize_t n = PyTuple_GET_SIZE(obj);
+  if (n != length) {
+    return noted_error(Error::make(PyExc_ValueError, "expected tuple of length " + std::to_string(length) +
+                                                         ", but got tuple of length " + std::to_string(n)),
+                       name);
+  }
+  return ok();
+}
+
+Result<Ref> py_str(std::string_view utf8) {
+  PyObject* s = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "surrogatepass");
+  if (!s) return Error::pending();
+  return Ref::steal(s);
+}
+
+Result<Ref> py_int(uint64_t v) {
+  PyObject* o = PyLong_FromUnsignedLongLong(v);
+  if (!o) return Error::pending();
+  return Ref::steal(o);
+}
+
+Result<Ref> py_int_signed(int64_t v) {
+  PyObject* o = PyLong_FromLongLong(v);
+  if (!o) return Error::pending();
+  return Ref::steal(o);
+}
+
+}  // namespace vx

@@ -1,0 +1,47 @@
+// Conversions of Python arguments to native values.
+//
+// Each converter takes the object and the name used in the conversion note;
+// a failure keeps the conversion's own exception and gains the note
+// "while processing '{name}'". Pass an empty name for values that are not
+// method arguments (items, results of calls): they get no note.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/error.hpp"
+
+namespace vx {
+
+// A `str` (or subclass) as UTF-8; a lone surrogate gives UnicodeEncodeError.
+[[nodiscard]] Result<std::string> to_utf8(PyObject* obj, std::string_view name);
+// Same, as shared immutable text.
+[[nodiscard]] Result<std::shared_ptr<const std::string>> to_shared_text(PyObject* obj, std::string_view name);
+// Integers by the index protocol.
+[[nodiscard]] Result<uint64_t> to_u64(PyObject* obj, std::string_view name);
+[[nodiscard]] Result<uint32_t> to_u32(PyObject* obj, std::string_view name);
+[[nodiscard]] Result<int32_t> to_i32(PyObject* obj, std::string_view name);
+// True or False (or NumPy's boolean scalar) only.
+[[nodiscard]] Result<bool> to_bool(PyObject* obj, std::string_view name);
+// The items of a sequence other than `str`, as new references.
+[[nodiscard]] Result<std::vector<Ref>> to_item_list(PyObject* obj, std::string_view name);
+// A tuple (or subclass) of exactly `length` items.
+[[nodiscard]] Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name);
+
+// Native values to Python.
+[[nodiscard]] Result<Ref> py_str(std::string_view utf8);
+[[nodiscard]] Result<Ref> py_int(uint64_t v);
+[[nodiscard]] Result<Ref> py_int_signed(int64_t v);
+[[nodiscard]] inline Ref py_bool(bool v) { return Ref::borrow(v ? Py_True : Py_False); }
+
+// Attaches the argument note to a failed result.
+template <class T>
+Result<T> noted(Result<T> r, std::string_view name) {
+  if (!r.ok() && !name.empty()) return std::move(r).error().with_argument_note(name);
+  return r;
+}
+
+}  // namespace vx

@@ -1,0 +1,54 @@
+#include <atomic>
+#include <cstdio>
+#include <exception>
+
+#include "binding/boundary.hpp"
+
+namespace vx {
+
+PyObject* panic_exception_type() noexcept {
+  static std::atomic<PyObject*> cell{nullptr};
+  PyObject* t = cell.load(std::memory_order_acquire);
+  if (t) return t;
+  PyObject* fresh = PyErr_NewExceptionWithDoc(
+      "_core_rs.PanicException",
+      "The exception raised when the native core meets a broken invariant.\n\n"
+      "Like SystemExit, it derives from BaseException, so that an ordinary\n"
+      "`except Exception` does not swallow it.",
+      PyExc_BaseException, nullptr);
+  if (!fresh) return nullptr;
+  PyObject* expected = nullptr;
+  if (!cell.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
+    Py_DECREF(fresh);
+    return expected;
+  }
+  return fresh;
+}
+
+void raise_panic(const char* message) noexcept {
+  std::fprintf(stderr, "vexlor._core_rs: internal failure: %s\n", message);
+  std::fflush(stderr);
+  PyObject* t = panic_exception_type();
+  if (!t) return;  // creation failed and left its own exception pending
+  PyObject* msg = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)),
+                                       "replace");
+  if (!msg) return;
+  PyErr_SetObject(t, msg);
+  Py_DECREF(msg);
+}
+
+void raise_current_exception() noexcept {
+  try {
+    throw;
+  } catch (const Panic& p) {
+    raise_panic(p.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    raise_panic(e.what());
+  } catch (...) {
+    raise_panic("unknown native exception");
+  }
+}
+
+}  // namespace vx

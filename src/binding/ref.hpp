@@ -1,0 +1,48 @@
+// Ref: the one owning reference type.
+//
+// A Ref owns one strong reference or none. Ownership is chosen by name:
+// Ref::steal takes over a new reference, Ref::borrow adds one. Copies are
+// spelled out with share(). Convention in the whole code base: a raw
+// PyObject* parameter is borrowed; a Ref passed by value is taken over.
+#pragma once
+
+#include <utility>
+
+#include "binding/python.hpp"
+
+namespace vx {
+
+class Ref {
+ public:
+  Ref() noexcept = default;
+  [[nodiscard]] static Ref steal(PyObject* p) noexcept { return Ref(p); }
+  [[nodiscard]] static Ref borrow(PyObject* p) noexcept {
+    Py_XINCREF(p);
+    return Ref(p);
+  }
+  [[nodiscard]] static Ref none() noexcept { return borrow(Py_None); }
+
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  // Stores first and releases the old object last: releasing may run
+  // arbitrary Python code, which must see this Ref already updated.
+  Ref& operator=(Ref&& o) noexcept {
+    PyObject* old = std::exchange(p_, std::exchange(o.p_, nullptr));
+    Py_XDECREF(old);
+    return *this;
+  }
+  ~Ref() { Py_XDECREF(p_); }
+
+  [[nodiscard]] Ref share() const noexcept { return borrow(p_); }
+  [[nodiscard]] PyObject* get() const noexcept { return p_; }
+  [[nodiscard]] PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+  void reset() noexcept { *this = Ref(); }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+
+ private:
+  explicit Ref(PyObject* p) noexcept : p_(p) {}
+  PyObject* p_ = nullptr;
+};
+
+}  // namespace vx

@@ -1,0 +1,275 @@
+#include "lexer/py_token.hpp"
+
+#include <limits>
+
+#include "binding/args.hpp"
+#include "binding/boundary.hpp"
+#include "binding/convert.hpp"
+#include "binding/imports.hpp"
+#include "binding/names.hpp"
+#include "binding/strings.hpp"
+#include "binding/type_def.hpp"
+#include "common/text.hpp"
+
+namespace vx {
+namespace {
+
+TypeCell g_token_type;
+
+TokenRecord& rec(PyObject* self) { return unbox<TokenRecord>(self); }
+
+// --- construction ----------------------------------------------------------
+
+constexpr const char* kNewNames[] = {"tok_type", "value", "lineno", "lexpos", "end", "lexer"};
+constexpr Signature kNew{.function = "Token.__new__", .names = kNewNames, .count = 6, .positional = 6,
+                         .required_positional = 2};
+
+Result<Ref> make_token(PyTypeObject* tp, std::shared_ptr<const std::string> type, Ref value, Ref lexer,
+                       uint64_t lineno, uint64_t lexpos, uint64_t end) {
+  VX_TRY(Ref obj, new_box<TokenRecord>(tp));
+  TokenRecord& r = rec(obj.get());
+  r.type = std::move(type);
+  r.value = std::move(value);
+  r.lexer = lexer ? std::move(lexer) : Ref::none();
+  r.lineno = lineno;
+  r.lexpos = lexpos;
+  r.end = end;
+  return obj;
+}
+
+PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
+  return boundary([&]() -> Result<Ref> {
+    PyObject* a[6];
+    VX_CHECK(bind_args(kNew, args, kwargs, a));
+    VX_TRY(auto type, to_shared_text(a[0], "tok_type"));
+    PyObject* value = a[1];
+    uint64_t lineno = 1, lexpos = 0, end = 0;
+    if (a[2]) {
+      VX_TRY(lineno, to_u64(a[2], "lineno"));
+    }
+    if (a[3]) {
+      VX_TRY(lexpos, to_u64(a[3], "lexpos"));
+    }
+    if (a[4] && a[4] != Py_None) {
+      VX_TRY(end, to_u64(a[4], "end"));
+    } else {
+      // The value's length in code points (a lone surrogate counts as one);
+      // any other value counts as one position.
+      const uint64_t length = PyUnicode_Check(value) ? static_cast<uint64_t>(PyUnicode_GET_LENGTH(value)) : 1;
+      if (lexpos > std::numeric_limits<uint64_t>::max() - length) {
+        return Error::make(PyExc_OverflowError, "token end exceeds the counter range");
+      }
+      end = lexpos + length;
+    }
+    Ref lexer = (a[5] && a[5] != Py_None) ? Ref::borrow(a[5]) : Ref();
+    return make_token(tp, std::move(type), Ref::borrow(value), std::move(lexer), lineno, lexpos, end);
+  });
+}
+
+// --- properties --------------------------------------------------------------
+
+template <class F>
+PyObject* read_field(PyObject* self, F&& read) {
+  return boundary([&]() -> Result<Ref> {
+    VX_TRY(auto guard, borrow_shared(rec(self).borrow));
+    return read(rec(self));
+  });
+}
+
+// Converts first, then writes under exclusive access. A replaced object is
+// released while the token is still held, as the write is one step.
+template <class Convert, class Write>
+int write_field(PyObject* self, PyObject* v, Convert&& convert, Write&& write) {
+  return boundary_int([&]() -> Void {
+    if (!v) return no_deleter();
+    VX_TRY(auto native, convert(v));
+    VX_TRY(auto guard, borrow_exclusive(rec(self).borrow));
+    write(rec(self), std::move(native));
+    return ok();
+  });
+}
+
+auto text_setter(const char* note) {
+  return [note](PyObject* v) { return to_shared_text(v, note); };
+}
+auto u64_setter(const char* note) {
+  return [note](PyObject* v) { return to_u64(v, note); };
+}
+Result<Ref> keep_object(PyObject* v) { return Ref::borrow(v); }
+
+PyObject* get_type(PyObject* self, void*) {
+  return read_field(self, [](TokenRecord& r) { return py_str(*r.type); });
+}
+int set_type(PyObject* self, PyObject* v, void*) {
+  return write_field(self, v, text_setter("val"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
+}
+int set_sym_type(PyObject* self, PyObject* v, void*) {
+  return write_field(self, v, text_setter("value"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
+}
+PyObject* get_value(PyObject* self, void*) {
+  return read_field(self, [](TokenRecord& r) -> Result<Ref> { return r.value.share(); });
+}
+int set_value(PyObject* self, PyObject* v, void*) {
+  return write_field(self, v, keep_object, [](TokenRecord& r, Ref o) { r.value = std::move(o); });
+}
+PyObject* get_lexer(PyObject* self, void*) {
+  return read_field(self, [](TokenRecord& r) -> Result<Ref> { return r.lexer.share(); });
+}
+int set_lexer(PyObject* self, PyObject* v, void*) {
+  return write_field(self, v, keep_object, [](TokenRecord& r, Ref o) { r.lexer = std::move(o); });
+}
+
+#define VX_U64_PROPERTY(getter, setter, field, note)                                                  \
+  PyObject* getter(PyObject* self, void*) {                                                           \
+    return read_field(self, [](TokenRecord& r) { return py_int(r.field); });                          \
+  }                                                                                                   \
+  int setter(PyObject* self, PyObject* v, void*) {                                                    \
+    return write_field(self, v, u64_setter(note), [](TokenRecord& r, uint64_t n) { r.field = n; });   \
+  }
+VX_U64_PROPERTY(get_lineno, set_lineno, lineno, "lineno")
+VX_U64_PROPERTY(get_lexpos, set_lexpos, lexpos, "lexpos")
+VX_U64_PROPERTY(get_index, set_index, lexpos, "val")
+VX_U64_PROPERTY(get_end, set_end, end, "end")
+#undef VX_U64_PROPERTY
+
+PyGetSetDef kGetSet[] = {
+    {"value", get_value, set_value, nullptr, nullptr},
+    {"lineno", get_lineno, set_lineno, nullptr, nullptr},
+    {"lexpos", get_lexpos, set_lexpos, nullptr, nullptr},
+    {"end", get_end, set_end, nullptr, nullptr},
+    {"lexer", get_lexer, set_lexer, nullptr, nullptr},
+    {"type", get_type, set_type, nullptr, nullptr},
+    {"sym_type", get_type, set_sym_type, nullptr, nullptr},
+    {"index", get_index, set_index, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// --- printed form and equality -------------------------------------------------
+
+PyObject* token_repr(PyObject* self) {
+  return boundary([&]() -> Result<Ref> {
+    TokenRecord& r = rec(self);
+    VX_TRY(auto guard, borrow_shared(r.borrow));
+    std::string out = "Token(type=" + quote_name(*r.type) + ", value=" + display_value(r.value.get()) +
+                      ", lineno=" + std::to_string(r.lineno) + ", pos=" + std::to_string(r.lexpos) + ")";
+    return py_str(out);
+  });
+}
+
+Result<bool> truth(Ref obj) {
+  if (!obj) return Error::pending();
+  int t = PyObject_IsTrue(obj.get());
+  if (t < 0) return Error::pending();
+  return t != 0;
+}
+
+Result<bool> values_equal(PyObject* a, PyObject* b) { return truth(Ref::steal(PyObject_RichCompare(a, b, Py_EQ))); }
+
+// Token == other: Result holds Py_True, Py_False or Py_NotImplemented.
+Result<Ref> token_equals(PyObject* self, PyObject* other) {
+  TokenRecord& r = rec(self);
+  VX_TRY(auto guard, borrow_shared(r.borrow));
+  if (is_token(other)) {
+    TokenRecord& o = rec(other);
+    if (o.borrow.try_shared()) {
+      SharedGuard other_guard(&o.borrow);
+      if (*r.type != *o.type) return py_bool(false);
+      VX_TRY(bool eq, values_equal(r.value.get(), o.value.get()));
+      return py_bool(eq);
+    }
+  }
+  // Any other object, or a token being written right now: compare with the
+  // package's Python-level token class by its attributes.
+  VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "Token"));
+  int is = PyObject_IsInstance(other, cls.get());
+  if (is < 0) return Error::pending();
+  if (!is) return Ref::borrow(Py_NotImplemented);
+  VX_TRY(Ref my_type, py_str(*r.type));
+  Ref other_type = Ref::steal(PyObject_GetAttr(other, names::type()));
+  if (!other_type) return Error::pending();
+  VX_TRY(bool same_type, values_equal(my_type.get(), other_type.get()));
+  if (!same_type) return py_bool(false);
+  Ref other_value = Ref::steal(PyObject_GetAttr(other, names::value()));
+  if (!other_value) return Error::pending();
+  VX_TRY(bool eq, values_equal(r.value.get(), other_value.get()));
+  return py_bool(eq);
+}
+
+PyObject* token_richcompare(PyObject* self, PyObject* other, int op) {
+  return boundary([&]() -> Result<Ref> {
+    switch (op) {
+      case Py_EQ:
+        return token_equals(self, other);
+      case Py_NE: {
+        VX_TRY(bool eq, truth(Ref::steal(PyObject_RichCompare(self, other, Py_EQ))));
+        return py_bool(!eq);
+      }
+      default:
+        return Ref::borrow(Py_NotImplemented);
+    }
+  });
+}
+
+// --- garbage collection ----------------------------------------------------------
+
+int token_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  TokenRecord& r = rec(self);
+  if (r.borrow.held_exclusively()) return 0;
+  Py_VISIT(r.value.get());
+  Py_VISIT(r.lexer.get());
+  return 0;
+}
+
+int token_clear(PyObject* self) {
+  TokenRecord& r = rec(self);
+  if (!r.borrow.try_exclusive()) return 0;
+  ExclusiveGuard guard(&r.borrow);
+  Ref old_value = std::exchange(r.value, Ref::none());
+  Ref old_lexer = std::exchange(r.lexer, Ref::none());
+  guard.release();
+  return 0;  // the old objects are released here, after the access is given back
+}
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>("Token(tok_type, value, lineno=1, lexpos=0, end=None, lexer=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(token_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<TokenRecord>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(token_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(token_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(token_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(token_richcompare)},
+    {Py_tp_getset, kGetSet},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.Token",
+    .basicsize = sizeof(Box<TokenRecord>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    .slots = kSlots,
+};
+
+}  // namespace
+
+Result<PyTypeObject*> token_type() { return g_token_type.get(kSpec, "Token"); }
+
+Result<Ref> create_token(std::shared_ptr<const std::string> type, Ref value, Ref lexer, uint64_t lineno,
+                         uint64_t lexpos, uint64_t end) {
+  VX_TRY(PyTypeObject * tp, token_type());
+  return make_token(tp, std::move(type), std::move(value), std::move(lexer), lineno, lexpos, end);
+}
+
+bool is_token(PyObject* obj) noexcept {
+  PyTypeObject* tp = g_token_type.peek();
+  return tp && Py_IS_TYPE(obj, tp);
+}
+
+Result<TokenFields> read_token(PyObject* obj) {
+  TokenRecord& r = rec(obj);
+  VX_TRY(auto guard, borrow_shared(r.borrow));
+  return TokenFields{r.type, r.value.share(), r.lineno, r.lexpos, r.end};
+}
+
+}  // namespace vx

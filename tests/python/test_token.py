@@ -1,0 +1,242 @@
+import gc
+
+import pytest
+
+from conftest import allocated_growth
+from vexlor.core import tokens as py_tokens
+
+
+@pytest.fixture
+def Token(core):
+    return core.Token
+
+
+@pytest.mark.parametrize(
+    "value, lexpos, expected_end",
+    [
+        ("héllo", 3, 8),          # code points, not bytes
+        ("\ud800x", 0, 2),        # a lone surrogate counts as one
+        ("", 7, 7),
+        (None, 4, 5),             # any other value counts as one
+        (12345, 0, 1),
+    ],
+)
+def test_end_is_computed_from_the_value(Token, value, lexpos, expected_end):
+    assert Token("T", value, lexpos=lexpos).end == expected_end
+
+
+def test_constructor_fields_and_defaults(Token):
+    owner = object()
+    t = Token("NUM", 42, 3, 10, 5, owner)
+    assert (t.type, t.value, t.lineno, t.lexpos, t.end, t.lexer) == ("NUM", 42, 3, 10, 5, owner)
+    d = Token(tok_type="X", value="ab", end=None, lexer=None)
+    assert (d.lineno, d.lexpos, d.end, d.lexer) == (1, 0, 2, None)
+
+
+def test_end_overflow(Token):
+    with pytest.raises(OverflowError, match="^token end exceeds the counter range$"):
+        Token("T", "x", lexpos=2**64 - 1)
+    assert Token("T", "x", lexpos=2**64 - 1, end=0).end == 0
+
+
+@pytest.mark.parametrize(
+    "kwargs, exc, message, note",
+    [
+        ({"tok_type": 1, "value": 1}, TypeError, "'int' object is not an instance of 'str'", "tok_type"),
+        ({"tok_type": None, "value": 1}, TypeError, "'None' is not an instance of 'str'", "tok_type"),
+        ({"tok_type": "\ud800", "value": 1}, UnicodeEncodeError, None, "tok_type"),
+        ({"tok_type": "T", "value": 1, "lineno": None}, TypeError, None, "lineno"),
+        ({"tok_type": "T", "value": 1, "lexpos": None}, TypeError, None, "lexpos"),
+        ({"tok_type": "T", "value": 1, "lexpos": -1}, OverflowError, None, "lexpos"),
+        ({"tok_type": "T", "value": 1, "end": 2**64}, OverflowError, None, "end"),
+        ({"tok_type": "T", "value": 1, "end": 1.5}, TypeError, None, "end"),
+    ],
+)
+def test_constructor_conversion_failures(Token, kwargs, exc, message, note):
+    with pytest.raises(exc) as info:
+        Token(**kwargs)
+    if message is not None:
+        assert str(info.value) == message
+    assert info.value.__notes__ == [f"while processing '{note}'"]
+
+
+def test_index_protocol_integers(Token):
+    class Idx:
+        def __index__(self):
+            return 7
+
+    t = Token("T", "v", lineno=Idx(), lexpos=Idx())
+    assert (t.lineno, t.lexpos, t.end) == (7, 7, 8)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda T: T(), "Token.__new__() missing 2 required positional arguments: 'tok_type' and 'value'"),
+        (lambda T: T("a"), "Token.__new__() missing 1 required positional argument: 'value'"),
+        (lambda T: T(value=1), "Token.__new__() missing 1 required positional argument: 'tok_type'"),
+        (lambda T: T(1, 2, 3, 4, 5, 6, 7),
+         "Token.__new__() takes from 2 to 6 positional arguments but 7 were given"),
+        (lambda T: T("a", 1, colour=2), "Token.__new__() got an unexpected keyword argument 'colour'"),
+        (lambda T: T("a", 1, tok_type="b"), "Token.__new__() got multiple values for argument 'tok_type'"),
+    ],
+)
+def test_argument_errors(Token, call, message):
+    with pytest.raises(TypeError) as info:
+        call(Token)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "prop, good, read_back, bad, note",
+    [
+        ("type", "NAME", "NAME", 5, "val"),
+        ("sym_type", "NAME", "NAME", 5, "value"),
+        ("lineno", 9, 9, -1, "lineno"),
+        ("lexpos", 9, 9, "x", "lexpos"),
+        ("index", 9, 9, None, "val"),
+        ("end", 9, 9, 2**64, "end"),
+    ],
+)
+def test_setters_convert_and_note(Token, prop, good, read_back, bad, note):
+    t = Token("T", "v")
+    setattr(t, prop, good)
+    assert getattr(t, prop) == read_back
+    with pytest.raises((TypeError, OverflowError)) as info:
+        setattr(t, prop, bad)
+    assert info.value.__notes__ == [f"while processing '{note}'"]
+    assert getattr(t, prop) == read_back  # unchanged by the failed write
+
+
+def test_aliases_and_object_properties(Token):
+    t = Token("T", "v", lexpos=3)
+    t.index = 11
+    assert t.lexpos == 11
+    t.lexpos = 4
+    assert t.index == 4
+    t.sym_type = "U"
+    assert t.type == "U"
+    with pytest.raises(UnicodeEncodeError) as info:
+        t.sym_type = "\udc00"
+    assert info.value.__notes__ == ["while processing 'value'"]
+    t.value = [1]
+    t.lexer = owner = object()
+    assert t.value == [1] and t.lexer is owner
+    t.lexer = None
+    assert t.lexer is None
+
+
+@pytest.mark.parametrize("prop", ["value", "lineno", "lexpos", "end", "lexer", "type", "sym_type", "index"])
+def test_properties_have_no_deleter(Token, prop):
+    t = Token("T", "v")
+    with pytest.raises(AttributeError, match="^property has no deleter$"):
+        delattr(t, prop)
+
+
+def test_printed_form(Token):
+    assert repr(Token("NUM", 42, lineno=3, lexpos=7)) == "Token(type=\"NUM\", value=42, lineno=3, pos=7)"
+    assert repr(Token('a"b\n', "x")) == 'Token(type="a\\"b\\n", value=x, lineno=1, pos=0)'
+    assert repr(Token("T", "\ud800!")) == "Token(type=\"T\", value=\ufffd\ufffd\ufffd!, lineno=1, pos=0)"
+    assert str(Token("T", "x")) == repr(Token("T", "x"))
+
+
+def test_printed_form_survives_a_failing_str(Token):
+    class Bad:
+        def __str__(self):
+            raise ValueError("no")
+
+    seen = []
+    import sys
+
+    old = sys.unraisablehook
+    sys.unraisablehook = lambda u: seen.append(u)
+    try:
+        text = repr(Token("T", Bad()))
+    finally:
+        sys.unraisablehook = old
+    assert text == 'Token(type="T", value=<unprintable Bad object>, lineno=1, pos=0)'
+    assert len(seen) == 1 and isinstance(seen[0].exc_value, ValueError)
+
+
+def test_equality(Token):
+    assert Token("A", 1, lineno=1, lexpos=0) == Token("A", 1.0, lineno=9, lexpos=5, lexer=object())
+    assert Token("A", 1) != Token("B", 1)
+
+    class Loud:
+        def __eq__(self, other):
+            raise AssertionError("values must not be compared")
+
+    assert not (Token("A", Loud()) == Token("B", Loud()))
+    assert Token("A", 1) != 1 and not (Token("A", 1) == 1)
+    with pytest.raises(TypeError):
+        Token("A", 1) < Token("A", 1)
+
+
+def test_equality_with_the_python_token(Token):
+    assert Token("A", "x") == py_tokens.Token("A", "x")
+    assert py_tokens.Token("A", "x") == Token("A", "x")
+    assert Token("A", "x") != py_tokens.Token("A", "y")
+    assert Token("A", "x") != py_tokens.Token("B", "x")
+
+
+def test_equality_propagates_value_errors(Token):
+    class Boom:
+        def __eq__(self, other):
+            raise KeyError("boom")
+
+    with pytest.raises(KeyError):
+        Token("A", Boom()) == Token("A", 1)
+
+
+def test_finaliser_of_replaced_value_sees_the_token_held(Token):
+    t = Token("T", None)
+    seen = {}
+
+    class Probe:
+        def __del__(self):
+            for name, action in [("read", lambda: t.value), ("repr", lambda: repr(t)), ("write", lambda: setattr(t, "lineno", 2))]:
+                try:
+                    action()
+                except RuntimeError as e:
+                    seen[name] = str(e)
+            # Another token cannot read it, so it compares through the
+            # Python-level path, which does not know it either.
+            seen["eq"] = Token("T", None).__eq__(t)
+
+    t.value = Probe()
+    t.value = 1
+    assert seen == {
+        "read": "Already mutably borrowed",
+        "repr": "Already mutably borrowed",
+        "write": "Already borrowed",
+        "eq": NotImplemented,
+    }
+
+
+def test_gc_clear_breaks_cycles(Token):
+    t = Token("T", None)
+    t.value = t
+    t.lexer = [t]
+    import weakref
+
+    class Marker:
+        pass
+
+    m = Marker()
+    t.lexer.append(m)
+    r = weakref.ref(m)
+    del t, m
+    gc.collect()
+    assert r() is None
+
+
+def test_no_leak_over_many_tokens(Token):
+    def work():
+        t = Token("T", "abc", lexpos=1, lexer=object())
+        t.value = "x" * 3
+        t.type = "U"
+        repr(t)
+        t == Token("U", "xxx")
+        t != 3
+
+    assert allocated_growth(work) < 100  # a leak would grow by at least one block per call
