@@ -7,6 +7,7 @@
 #include "binding/convert.hpp"
 #include "binding/imports.hpp"
 #include "binding/names.hpp"
+#include "binding/properties.hpp"
 #include "binding/strings.hpp"
 #include "binding/type_def.hpp"
 #include "common/text.hpp"
@@ -68,69 +69,31 @@ PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 
 // --- properties --------------------------------------------------------------
 
-template <class F>
-PyObject* read_field(PyObject* self, F&& read) {
-  return boundary([&]() -> Result<Ref> {
-    VX_TRY(auto guard, borrow_shared(rec(self).borrow));
-    return read(rec(self));
-  });
-}
-
-// Converts first, then writes under exclusive access. A replaced object is
-// released while the token is still held, as the write is one step.
-template <class Convert, class Write>
-int write_field(PyObject* self, PyObject* v, Convert&& convert, Write&& write) {
-  return boundary_int([&]() -> Void {
-    if (!v) return no_deleter();
-    VX_TRY(auto native, convert(v));
-    VX_TRY(auto guard, borrow_exclusive(rec(self).borrow));
-    write(rec(self), std::move(native));
-    return ok();
-  });
-}
-
-auto text_setter(const char* note) {
-  return [note](PyObject* v) { return to_shared_text(v, note); };
-}
-auto u64_setter(const char* note) {
-  return [note](PyObject* v) { return to_u64(v, note); };
-}
-Result<Ref> keep_object(PyObject* v) { return Ref::borrow(v); }
-
 PyObject* get_type(PyObject* self, void*) {
-  return read_field(self, [](TokenRecord& r) { return py_str(*r.type); });
+  return get_property<TokenRecord>(self, [](TokenRecord& r) { return py_str(*r.type); });
 }
 int set_type(PyObject* self, PyObject* v, void*) {
-  return write_field(self, v, text_setter("val"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
+  return set_property<TokenRecord>(self, v, text_arg("val"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
 }
 int set_sym_type(PyObject* self, PyObject* v, void*) {
-  return write_field(self, v, text_setter("value"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
+  return set_property<TokenRecord>(self, v, text_arg("value"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
 }
 PyObject* get_value(PyObject* self, void*) {
-  return read_field(self, [](TokenRecord& r) -> Result<Ref> { return r.value.share(); });
+  return get_property<TokenRecord>(self, [](TokenRecord& r) -> Result<Ref> { return r.value.share(); });
 }
 int set_value(PyObject* self, PyObject* v, void*) {
-  return write_field(self, v, keep_object, [](TokenRecord& r, Ref o) { r.value = std::move(o); });
+  return set_property<TokenRecord>(self, v, object_arg, [](TokenRecord& r, Ref o) { r.value = std::move(o); });
 }
 PyObject* get_lexer(PyObject* self, void*) {
-  return read_field(self, [](TokenRecord& r) -> Result<Ref> { return r.lexer.share(); });
+  return get_property<TokenRecord>(self, [](TokenRecord& r) -> Result<Ref> { return r.lexer.share(); });
 }
 int set_lexer(PyObject* self, PyObject* v, void*) {
-  return write_field(self, v, keep_object, [](TokenRecord& r, Ref o) { r.lexer = std::move(o); });
+  return set_property<TokenRecord>(self, v, object_arg, [](TokenRecord& r, Ref o) { r.lexer = std::move(o); });
 }
-
-#define VX_U64_PROPERTY(getter, setter, field, note)                                                  \
-  PyObject* getter(PyObject* self, void*) {                                                           \
-    return read_field(self, [](TokenRecord& r) { return py_int(r.field); });                          \
-  }                                                                                                   \
-  int setter(PyObject* self, PyObject* v, void*) {                                                    \
-    return write_field(self, v, u64_setter(note), [](TokenRecord& r, uint64_t n) { r.field = n; });   \
-  }
-VX_U64_PROPERTY(get_lineno, set_lineno, lineno, "lineno")
-VX_U64_PROPERTY(get_lexpos, set_lexpos, lexpos, "lexpos")
-VX_U64_PROPERTY(get_index, set_index, lexpos, "val")
-VX_U64_PROPERTY(get_end, set_end, end, "end")
-#undef VX_U64_PROPERTY
+VX_U64_PROPERTY(TokenRecord, get_lineno, set_lineno, lineno, "lineno")
+VX_U64_PROPERTY(TokenRecord, get_lexpos, set_lexpos, lexpos, "lexpos")
+VX_U64_PROPERTY(TokenRecord, get_index, set_index, lexpos, "val")
+VX_U64_PROPERTY(TokenRecord, get_end, set_end, end, "end")
 
 PyGetSetDef kGetSet[] = {
     {"value", get_value, set_value, nullptr, nullptr},
@@ -222,13 +185,9 @@ int token_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int token_clear(PyObject* self) {
-  TokenRecord& r = rec(self);
-  if (!r.borrow.try_exclusive()) return 0;
-  ExclusiveGuard guard(&r.borrow);
-  Ref old_value = std::exchange(r.value, Ref::none());
-  Ref old_lexer = std::exchange(r.lexer, Ref::none());
-  guard.release();
-  return 0;  // the old objects are released here, after the access is given back
+  return clear_record<TokenRecord>(self, [](TokenRecord& r) {
+    return std::pair(std::exchange(r.value, Ref::none()), std::exchange(r.lexer, Ref::none()));
+  });
 }
 
 PyType_Slot kSlots[] = {

@@ -3,6 +3,7 @@
 #include "binding/boundary.hpp"
 #include "binding/convert.hpp"
 #include "lexer/py_token.hpp"
+#include "parser/py_parsed_symbol.hpp"
 
 namespace vx {
 namespace {
@@ -40,6 +41,7 @@ struct ClassEntry {
   ClassGetter get;
 };
 const ClassEntry kClasses[] = {
+    {"ParsedSymbol", parsed_symbol_type},
     {"Token", token_type},
 };
 

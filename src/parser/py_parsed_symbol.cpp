@@ -1,0 +1,142 @@
+#include "parser/py_parsed_symbol.hpp"
+
+#include "binding/args.hpp"
+#include "binding/properties.hpp"
+#include "binding/strings.hpp"
+#include "common/text.hpp"
+
+namespace vx {
+
+PyParsedSymbol PyParsedSymbol::make(std::string name, Ref value, uint64_t lineno, uint64_t endlineno,
+                                    uint64_t lexpos, uint64_t endlexpos) {
+  return PyParsedSymbol{std::make_shared<const std::string>(std::move(name)), value ? std::move(value) : Ref::none(),
+                        lineno, endlineno, lexpos, endlexpos};
+}
+
+PyParsedSymbol PyParsedSymbol::clone_symbol() const {
+  return PyParsedSymbol{sym_type, value.share(), lineno, endlineno, lexpos, endlexpos};
+}
+
+namespace {
+
+TypeCell g_symbol_type;
+using Obj = ParsedSymbolObject;
+
+constexpr const char* kNewNames[] = {"sym_type", "value", "lineno", "endlineno", "lexpos", "endlexpos"};
+constexpr Signature kNew{.function = "ParsedSymbol.__new__", .names = kNewNames, .count = 6, .positional = 6,
+                         .required_positional = 1};
+
+Result<Ref> wrap_in(PyTypeObject* tp, PyParsedSymbol sym) {
+  VX_TRY(Ref obj, new_box<Obj>(tp));
+  unbox<Obj>(obj.get()).sym = std::move(sym);
+  return obj;
+}
+
+PyObject* symbol_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
+  return boundary([&]() -> Result<Ref> {
+    PyObject* a[6];
+    VX_CHECK(bind_args(kNew, args, kwargs, a));
+    VX_TRY(std::string name, to_utf8(a[0], "sym_type"));
+    uint64_t numbers[4] = {1, 1, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+      if (a[2 + i]) {
+        VX_TRY(numbers[i], to_u64(a[2 + i], kNewNames[2 + i]));
+      }
+    }
+    Ref value = (a[1] && a[1] != Py_None) ? Ref::borrow(a[1]) : Ref();
+    return wrap_in(tp, PyParsedSymbol::make(std::move(name), std::move(value), numbers[0], numbers[1], numbers[2],
+                                            numbers[3]));
+  });
+}
+
+PyObject* get_type(PyObject* self, void*) {
+  return get_property<Obj>(self, [](Obj& o) { return py_str(*o.sym.sym_type); });
+}
+int set_type(PyObject* self, PyObject* v, void*) {
+  return set_property<Obj>(self, v, text_arg("t"), [](Obj& o, auto t) { o.sym.sym_type = std::move(t); });
+}
+int set_sym_type(PyObject* self, PyObject* v, void*) {
+  return set_property<Obj>(self, v, text_arg("value"), [](Obj& o, auto t) { o.sym.sym_type = std::move(t); });
+}
+PyObject* get_value(PyObject* self, void*) {
+  return get_property<Obj>(self, [](Obj& o) -> Result<Ref> { return o.sym.value.share(); });
+}
+int set_value(PyObject* self, PyObject* v, void*) {
+  return set_property<Obj>(self, v, object_arg, [](Obj& o, Ref x) { o.sym.value = std::move(x); });
+}
+VX_U64_PROPERTY(Obj, get_lineno, set_lineno, sym.lineno, "lineno")
+VX_U64_PROPERTY(Obj, get_endlineno, set_endlineno, sym.endlineno, "endlineno")
+VX_U64_PROPERTY(Obj, get_lexpos, set_lexpos, sym.lexpos, "lexpos")
+VX_U64_PROPERTY(Obj, get_endlexpos, set_endlexpos, sym.endlexpos, "endlexpos")
+
+PyGetSetDef kGetSet[] = {
+    {"value", get_value, set_value, nullptr, nullptr},
+    {"lineno", get_lineno, set_lineno, nullptr, nullptr},
+    {"endlineno", get_endlineno, set_endlineno, nullptr, nullptr},
+    {"lexpos", get_lexpos, set_lexpos, nullptr, nullptr},
+    {"endlexpos", get_endlexpos, set_endlexpos, nullptr, nullptr},
+    {"type", get_type, set_type, nullptr, nullptr},
+    {"sym_type", get_type, set_sym_type, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* symbol_repr(PyObject* self) {
+  return get_property<Obj>(self, [](Obj& o) {
+    return py_str("ParsedSymbol(type=" + quote_name(*o.sym.sym_type) + ", value=" + display_value(o.sym.value.get()) +
+                  ")");
+  });
+}
+
+int symbol_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  Obj& o = unbox<Obj>(self);
+  if (o.borrow.held_exclusively()) return 0;
+  Py_VISIT(o.sym.value.get());
+  return 0;
+}
+
+int symbol_clear(PyObject* self) {
+  return clear_record<Obj>(self, [](Obj& o) { return std::exchange(o.sym.value, Ref::none()); });
+}
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc,
+     const_cast<char*>("ParsedSymbol(sym_type, value=None, lineno=1, endlineno=1, lexpos=0, endlexpos=0)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(symbol_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<Obj>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(symbol_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(symbol_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(symbol_repr)},
+    {Py_tp_getset, kGetSet},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.ParsedSymbol",
+    .basicsize = sizeof(Box<Obj>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    .slots = kSlots,
+};
+
+}  // namespace
+
+Result<PyTypeObject*> parsed_symbol_type() { return g_symbol_type.get(kSpec, "ParsedSymbol"); }
+
+Result<Ref> wrap_symbol(PyParsedSymbol sym) {
+  VX_TRY(PyTypeObject * tp, parsed_symbol_type());
+  return wrap_in(tp, std::move(sym));
+}
+
+bool is_parsed_symbol(PyObject* obj) noexcept {
+  PyTypeObject* tp = g_symbol_type.peek();
+  return tp && Py_IS_TYPE(obj, tp);
+}
+
+Result<PyParsedSymbol> copy_symbol_out(PyObject* obj) {
+  Obj& o = unbox<Obj>(obj);
+  VX_TRY(auto guard, borrow_shared(o.borrow));
+  return o.sym.clone_symbol();
+}
+
+}  // namespace vx
