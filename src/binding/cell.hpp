@@ -27,6 +27,10 @@ class Cell {
     } release{held_};
     return std::forward<F>(f)(value_);
   }
+  // The value for a reader that must not wait (the garbage collector's
+  // traversal), or nullptr while the cell is held.
+  [[nodiscard]] T* peek() noexcept { return held_ ? nullptr : &value_; }
+
   template <class F>
   decltype(auto) with(F&& f) const {
     return const_cast<Cell*>(this)->with([&](T& v) -> decltype(auto) { return std::forward<F>(f)(std::as_const(v)); });

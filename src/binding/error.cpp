@@ -42,6 +42,13 @@ Error Error::from_object(Ref exception) noexcept {
   return e;
 }
 
+Error Error::from_returned(Ref obj) {
+  if (!PyExceptionInstance_Check(obj.get())) {
+    return make(PyExc_TypeError, "exceptions must derive from BaseException");
+  }
+  return from_object(std::move(obj));
+}
+
 Error::Error(Failure failure) : type_(exception_type(failure.kind)), message_(std::move(failure.message)) {}
 
 void Error::materialize() {

@@ -27,6 +27,10 @@ class Error {
   [[nodiscard]] static Error make(PyObject* type, std::string message);
   // An exception object already made.
   [[nodiscard]] static Error from_object(Ref exception) noexcept;
+  // The object a call of an exception class returned, to be raised as it is;
+  // an object that is no exception instance gives TypeError
+  // "exceptions must derive from BaseException".
+  [[nodiscard]] static Error from_returned(Ref obj);
   // A Failure of the pure cores, mapped to its Python exception type.
   Error(Failure failure);  // NOLINT: implicit on purpose, so cores' failures pass through VX_TRY
 

@@ -2,7 +2,9 @@
 // version() and the registration of the classes.
 #include "binding/boundary.hpp"
 #include "binding/convert.hpp"
+#include "grammar/py_grammar.hpp"
 #include "lexer/py_token.hpp"
+#include "lr_table/py_lr_table.hpp"
 #include "parser/py_parsed_symbol.hpp"
 
 namespace vx {
@@ -41,6 +43,8 @@ struct ClassEntry {
   ClassGetter get;
 };
 const ClassEntry kClasses[] = {
+    {"Grammar", grammar_type},
+    {"LRTable", lr_table_type},
     {"ParsedSymbol", parsed_symbol_type},
     {"Token", token_type},
 };

@@ -1,0 +1,204 @@
+// The Python class Grammar: the grammar model's edits, its FIRST and FOLLOW
+// sets, and the entry point of the table construction.
+#include "grammar/py_grammar.hpp"
+
+#include "binding/args.hpp"
+#include "binding/objects.hpp"
+#include "binding/properties.hpp"
+#include "grammar/grammar.hpp"
+#include "lr_table/py_lr_table.hpp"
+
+namespace vx {
+namespace {
+
+struct GrammarObject {
+  explicit GrammarObject(Grammar g) : grammar(std::move(g)) {}
+  Grammar grammar;
+  BorrowFlag borrow;
+};
+using Obj = GrammarObject;
+
+TypeCell g_grammar_type;
+
+Obj& obj(PyObject* self) { return unbox<Obj>(self); }
+
+// A sequence (not a str) of str.
+Result<std::vector<std::string>> text_list(PyObject* seq, std::string_view note) {
+  VX_TRY(std::vector<Ref> items, to_item_list(seq, note));
+  std::vector<std::string> out;
+  out.reserve(items.size());
+  for (const Ref& item : items) {
+    VX_TRY(std::string s, to_utf8(item.get(), note));
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+Result<std::optional<std::string>> optional_text(PyObject* v, std::string_view note) {
+  if (!v || v == Py_None) return std::optional<std::string>();
+  VX_TRY(std::string s, to_utf8(v, note));
+  return std::optional<std::string>(std::move(s));
+}
+
+// --- construction -----------------------------------------------------------
+
+constexpr const char* kNewNames[] = {"terminals"};
+constexpr Signature kNew{.function = "Grammar.__new__", .names = kNewNames, .count = 1, .positional = 1,
+                         .required_positional = 0};
+
+PyObject* grammar_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
+  return boundary([&]() -> Result<Ref> {
+    PyObject* a[1];
+    VX_CHECK(bind_args(kNew, args, kwargs, a));
+    if (!a[0] || a[0] == Py_None) return new_box<Obj>(tp, Grammar());
+    VX_TRY(auto terminals, text_list(a[0], "terminals"));
+    return new_box<Obj>(tp, Grammar(terminals));
+  });
+}
+
+// --- edits --------------------------------------------------------------------
+
+constexpr const char* kAddNames[] = {"name", "syms", "line", "precedence", "prec_tuple"};
+constexpr Signature kAdd{.function = "Grammar.add_production", .names = kAddNames, .count = 5, .positional = 5,
+                         .required_positional = 2};
+
+Result<PrecPair> prec_pair(PyObject* v) {
+  VX_CHECK(check_tuple(v, 2, "prec_tuple"));
+  VX_TRY(std::string assoc, to_utf8(PyTuple_GET_ITEM(v, 0), "prec_tuple"));
+  VX_TRY(int32_t level, to_i32(PyTuple_GET_ITEM(v, 1), "prec_tuple"));
+  return PrecPair{std::move(assoc), level};
+}
+
+PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return boundary([&]() -> Result<Ref> {
+    PyObject* a[5];
+    VX_CHECK(bind_args(kAdd, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    // Exclusive access covers the conversions: code they run cannot use the grammar.
+    VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
+    VX_TRY(std::string name, to_utf8(a[0], "name"));
+    VX_TRY(auto syms, text_list(a[1], "syms"));
+    uint64_t line = 0;
+    if (a[2]) {
+      VX_TRY(line, to_u64(a[2], "line"));
+    }
+    VX_TRY(auto precedence, optional_text(a[3], "precedence"));
+    Grammar& g = obj(self).grammar;
+    if (a[4] && a[4] != Py_None) {
+      VX_TRY(PrecPair prec, prec_pair(a[4]));
+      VX_TRY(uint64_t number, g.add_production_with_prec(name, syms, line, std::move(prec)));
+      return py_int(number);
+    }
+    VX_TRY(uint64_t number, g.add_production(name, syms, line,
+                                             precedence ? std::optional<std::string_view>(*precedence) : std::nullopt));
+    return py_int(number);
+  });
+}
+
+constexpr const char* kPrecNames[] = {"prec_specs"};
+constexpr Signature kPrec{.function = "Grammar.set_precedence", .names = kPrecNames, .count = 1, .positional = 1,
+                          .required_positional = 1};
+
+PyObject* set_precedence(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return boundary([&]() -> Result<Ref> {
+    PyObject* a[1];
+    VX_CHECK(bind_args(kPrec, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
+    VX_TRY(std::vector<Ref> specs, to_item_list(a[0], "prec_specs"));
+    std::vector<PrecedenceGroup> groups;
+    groups.reserve(specs.size());
+    for (const Ref& spec : specs) {
+      VX_CHECK(check_tuple(spec.get(), 2, "prec_specs"));
+      VX_TRY(std::string assoc, to_utf8(PyTuple_GET_ITEM(spec.get(), 0), "prec_specs"));
+      VX_TRY(auto names, text_list(PyTuple_GET_ITEM(spec.get(), 1), "prec_specs"));
+      groups.push_back(PrecedenceGroup{std::move(assoc), std::move(names)});
+    }
+    VX_CHECK(obj(self).grammar.set_precedence(groups));
+    return Ref::none();
+  });
+}
+
+constexpr const char* kStartNames[] = {"start"};
+constexpr Signature kStart{.function = "Grammar.set_start", .names = kStartNames, .count = 1, .positional = 1,
+                           .required_positional = 0};
+
+PyObject* set_start(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return boundary([&]() -> Result<Ref> {
+    PyObject* a[1];
+    VX_CHECK(bind_args(kStart, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
+    VX_TRY(auto start, optional_text(a[0], "start"));
+    VX_CHECK(obj(self).grammar.set_start(start ? std::optional<std::string_view>(*start) : std::nullopt));
+    return Ref::none();
+  });
+}
+
+PyObject* build_table(PyObject* self, PyObject*) {
+  return boundary([&]() -> Result<Ref> {
+    VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
+    LRTable table = LRTable::build(obj(self).grammar);
+    auto tables = table.make_parser_tables();
+    return wrap_lr_table(std::move(table), std::move(tables));
+  });
+}
+
+// --- FIRST and FOLLOW ------------------------------------------------------------
+
+Result<Ref> sets_dict(const Grammar& g, const SymbolSets& sets) {
+  VX_TRY(Ref dict, new_dict());
+  for (size_t i = 0; i < sets.size(); ++i) {
+    VX_TRY(Ref members, new_set());
+    for (SymbolId m : sets.members(i)) {
+      VX_TRY(Ref name, py_str(g.name(m)));
+      VX_CHECK(set_add(members.get(), name.get()));
+    }
+    VX_TRY(Ref key, py_str(g.name(sets.key(i))));
+    VX_CHECK(dict_set(dict.get(), key.get(), members.get()));
+  }
+  return dict;
+}
+
+PyObject* get_first(PyObject* self, void*) {
+  return get_property<Obj>(self, [](Obj& o) { return sets_dict(o.grammar, o.grammar.first()); });
+}
+PyObject* get_follow(PyObject* self, void*) {
+  return get_property<Obj>(self, [](Obj& o) { return sets_dict(o.grammar, o.grammar.follow()); });
+}
+
+PyMethodDef kMethods[] = {
+    {"add_production", VX_FASTCALL(add_production), METH_FASTCALL | METH_KEYWORDS,
+     "add_production($self, name, syms, line=0, precedence=None, prec_tuple=None)\n--\n\n"},
+    {"set_precedence", VX_FASTCALL(set_precedence), METH_FASTCALL | METH_KEYWORDS,
+     "set_precedence($self, prec_specs)\n--\n\n"},
+    {"set_start", VX_FASTCALL(set_start), METH_FASTCALL | METH_KEYWORDS, "set_start($self, start=None)\n--\n\n"},
+    {"build_table", build_table, METH_NOARGS, "build_table($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kGetSet[] = {
+    {"first", get_first, nullptr, nullptr, nullptr},
+    {"follow", get_follow, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>("Grammar(terminals=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(grammar_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<Obj>)},
+    {Py_tp_methods, kMethods},
+    {Py_tp_getset, kGetSet},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.Grammar",
+    .basicsize = sizeof(Box<Obj>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kSlots,
+};
+
+}  // namespace
+
+Result<PyTypeObject*> grammar_type() { return g_grammar_type.get(kSpec, "Grammar"); }
+
+}  // namespace vx

@@ -1,0 +1,204 @@
+#include "parser/tables.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "common/panic.hpp"
+
+namespace vx {
+namespace {
+
+// Ids are 32-bit; a list of more names than that cannot be numbered.
+void check_symbol_count(size_t n) {
+  if (n > size_t{std::numeric_limits<uint32_t>::max()} + 1) {
+    panic("parse tables: more than 4294967296 distinct symbol names");
+  }
+}
+
+// Binary search of a row sorted by id, in the form the parse loop runs it:
+// a one-cell row is a single comparison.
+template <class Cell>
+const Cell* find_cell(std::span<const Cell> row, uint32_t id) noexcept {
+  if (row.empty()) return nullptr;
+  size_t base = 0;
+  size_t size = row.size();
+  while (size > 1) {
+    size_t half = size / 2;
+    size_t mid = base + half;
+    if (row[mid].id <= id) base = mid;
+    size -= half;
+  }
+  return row[base].id == id ? &row[base] : nullptr;
+}
+
+template <class Cell>
+void sort_row(std::vector<Cell>& row) {
+  std::sort(row.begin(), row.end(), [](const Cell& a, const Cell& b) { return a.id < b.id; });
+}
+
+template <class Cell>
+void build_csr(uint64_t num_states, std::vector<std::pair<uint64_t, std::vector<Cell>>>& rows,
+               std::vector<size_t>& begin, std::vector<Cell>& cells) {
+  // Keep the rows of real states that hold something, in state order.
+  std::erase_if(rows, [&](const auto& r) { return r.first >= num_states || r.second.empty(); });
+  std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  begin.clear();
+  cells.clear();
+  if (rows.empty()) return;
+  const uint64_t last = rows.back().first;
+  size_t total = 0;
+  for (const auto& r : rows) total += r.second.size();
+  begin.reserve(static_cast<size_t>(last) + 2);
+  cells.reserve(total);
+  begin.push_back(0);
+  uint64_t next_state = 0;
+  for (auto& r : rows) {
+    if (r.first < next_state) panic("parse tables: two rows for one state");
+    while (next_state < r.first) {  // empty rows before this one
+      begin.push_back(cells.size());
+      ++next_state;
+    }
+    sort_row(r.second);
+    cells.insert(cells.end(), r.second.begin(), r.second.end());
+    begin.push_back(cells.size());
+    ++next_state;
+    std::vector<Cell>().swap(r.second);
+  }
+}
+
+template <class Cell>
+std::span<const Cell> row_of(const std::vector<size_t>& begin, const std::vector<Cell>& cells,
+                             uint64_t state) noexcept {
+  if (begin.empty() || state >= begin.size() - 1) return {};
+  const size_t b = begin[static_cast<size_t>(state)];
+  const size_t e = begin[static_cast<size_t>(state) + 1];
+  return {cells.data() + b, e - b};
+}
+
+}  // namespace
+
+void ParserTables::lay_out(ActionRows action_rows, GotoRows goto_rows) {
+  build_csr(num_states_, action_rows, action_begin_, action_cells_);
+  build_csr(num_states_, goto_rows, goto_begin_, goto_cells_);
+}
+
+std::shared_ptr<const ParserTables> ParserTables::create(uint64_t num_states, ActionMap action, GotoMap goto_map) {
+  std::shared_ptr<ParserTables> t(new ParserTables());
+  t->num_states_ = num_states;
+
+  // 1-2. Every key of every row, whatever its state, sorted by bytes (the
+  // comparison of std::string is that of unsigned chars) and numbered.
+  std::vector<const std::string*> keys;
+  for (const auto& [state, row] : action)
+    for (const auto& [name, entry] : row) keys.push_back(&name);
+  for (const auto& [state, row] : goto_map)
+    for (const auto& [name, target] : row) keys.push_back(&name);
+  std::sort(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  keys.erase(std::unique(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a == *b; }),
+             keys.end());
+  check_symbol_count(keys.size());
+  t->symbol_ids_.reserve(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) t->symbol_ids_.emplace(*keys[i], static_cast<uint32_t>(i));
+  keys.clear();
+
+  // 3-4. Rows of real states, each sorted by id.
+  auto id_of = [&](const std::string& name) { return t->symbol_ids_.find(name)->second; };
+  ActionRows action_rows;
+  for (auto& [state, row] : action) {
+    if (state >= num_states) continue;
+    std::vector<ActionCell> cells;
+    cells.reserve(row.size());
+    for (const auto& [name, entry] : row) cells.push_back({id_of(name), entry.has_value(), entry.value_or(0)});
+    action_rows.emplace_back(state, std::move(cells));
+  }
+  ActionMap().swap(action);
+  GotoRows goto_rows;
+  for (auto& [state, row] : goto_map) {
+    if (state >= num_states) continue;
+    std::vector<GotoCell> cells;
+    cells.reserve(row.size());
+    for (const auto& [name, target] : row) cells.push_back({id_of(name), target});
+    goto_rows.emplace_back(state, std::move(cells));
+  }
+  GotoMap().swap(goto_map);
+  t->lay_out(std::move(action_rows), std::move(goto_rows));
+  return t;
+}
+
+std::shared_ptr<const ParserTables> ParserTables::from_indexed_rows(uint64_t num_states,
+                                                                   std::span<const std::string> names,
+                                                                   std::span<const IndexedRows> rows) {
+  std::shared_ptr<ParserTables> t(new ParserTables());
+  t->num_states_ = num_states;
+
+  // Names that rows use, sorted by bytes, duplicates merged.
+  std::vector<uint8_t> used(names.size(), 0);
+  auto use = [&](uint32_t index) {
+    if (index >= names.size()) panic("parse tables: row names a symbol index out of range");
+    used[index] = 1;
+  };
+  for (const auto& r : rows) {
+    for (const auto& c : r.action) use(c.name);
+    for (const auto& c : r.goto_) use(c.name);
+  }
+  std::vector<uint32_t> order;
+  for (uint32_t i = 0; i < names.size(); ++i)
+    if (used[i]) order.push_back(i);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return names[a] < names[b]; });
+  std::vector<uint32_t> id_of_index(names.size(), 0);
+  uint32_t next_id = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (k > 0 && names[order[k]] != names[order[k - 1]]) ++next_id;
+    id_of_index[order[k]] = next_id;
+  }
+  const size_t count = order.empty() ? 0 : size_t{next_id} + 1;
+  check_symbol_count(count);
+  t->symbol_ids_.reserve(count);
+  for (uint32_t index : order) t->symbol_ids_.emplace(names[index], id_of_index[index]);
+
+  ActionRows action_rows;
+  GotoRows goto_rows;
+  for (const auto& r : rows) {
+    std::vector<ActionCell> a;
+    a.reserve(r.action.size());
+    for (const auto& c : r.action) a.push_back({id_of_index[c.name], c.entry.has_value(), c.entry.value_or(0)});
+    std::vector<GotoCell> g;
+    g.reserve(r.goto_.size());
+    for (const auto& c : r.goto_) g.push_back({id_of_index[c.name], c.target});
+    action_rows.emplace_back(r.state, std::move(a));
+    goto_rows.emplace_back(r.state, std::move(g));
+  }
+  t->lay_out(std::move(action_rows), std::move(goto_rows));
+  return t;
+}
+
+std::optional<uint32_t> ParserTables::symbol_id(std::string_view name) const {
+  auto it = symbol_ids_.find(name);
+  if (it == symbol_ids_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<ActionEntry> ParserTables::action_entry(uint64_t state, uint32_t id) const noexcept {
+  const ActionCell* c = find_cell(action_row(state), id);
+  if (c == nullptr) return std::nullopt;
+  return c->has_value ? ActionEntry(c->value) : ActionEntry();
+}
+
+std::optional<uint64_t> ParserTables::goto_target(uint64_t state, uint32_t id) const noexcept {
+  const GotoCell* c = find_cell(goto_row(state), id);
+  if (c == nullptr) return std::nullopt;
+  return c->target;
+}
+
+std::span<const ParserTables::ActionCell> ParserTables::action_row(uint64_t state) const noexcept {
+  if (state >= num_states_) return {};
+  return row_of(action_begin_, action_cells_, state);
+}
+
+std::span<const ParserTables::GotoCell> ParserTables::goto_row(uint64_t state) const noexcept {
+  if (state >= num_states_) return {};
+  return row_of(goto_begin_, goto_cells_, state);
+}
+
+}  // namespace vx
