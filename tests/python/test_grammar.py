@@ -181,3 +181,27 @@ def test_no_leak_over_builds(G):
         ambiguous(G).build_table().conflicts
 
     assert allocated_growth(work, rounds=500) < 100
+
+
+def test_tables_do_not_depend_on_hash_seeds():
+    import os
+    import subprocess
+    import sys
+
+    script = (
+        "from vexlor._core_rs import Grammar\n"
+        "g = Grammar(['PLUS', 'TIMES', 'ID', 'LP', 'RP'])\n"
+        "g.set_precedence([('left', ['PLUS']), ('left', ['TIMES'])])\n"
+        "for rhs in (['E', 'PLUS', 'E'], ['E', 'TIMES', 'E'], ['LP', 'E', 'RP'], ['ID'], []):\n"
+        "    g.add_production('E', rhs)\n"
+        "g.set_start('E')\n"
+        "t = g.build_table()\n"
+        "print(sorted((s, sorted(r.items(), key=repr)) for s, r in t.action.items()), t.states,\n"
+        "      sorted(t.lookaheads.items()), t.conflicts, sorted((k, sorted(v)) for k, v in g.follow.items()))\n"
+    )
+    outputs = {
+        subprocess.run([sys.executable, "-c", script], env={**os.environ, "PYTHONHASHSEED": seed},
+                       capture_output=True, text=True, check=True).stdout
+        for seed in ("1", "2", "12345")
+    }
+    assert len(outputs) == 1
