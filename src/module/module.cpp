@@ -3,6 +3,7 @@
 #include "binding/boundary.hpp"
 #include "binding/convert.hpp"
 #include "grammar/py_grammar.hpp"
+#include "lexer/py_lexer_engine.hpp"
 #include "lexer/py_token.hpp"
 #include "lr_table/py_lr_table.hpp"
 #include "parser/py_parsed_symbol.hpp"
@@ -47,6 +48,7 @@ const ClassEntry kClasses[] = {
     {"LRTable", lr_table_type},
     {"ParsedSymbol", parsed_symbol_type},
     {"Token", token_type},
+    {"LexerEngine", lexer_engine_type},
 };
 
 Void fill_module(PyObject* module) {

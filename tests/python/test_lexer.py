@@ -1,0 +1,575 @@
+import gc
+import re
+import sys
+import threading
+
+import pytest
+
+from conftest import allocated_growth
+from vexlor.core import lexer_engine as py_lexer_engine
+from vexlor.core import regex_support
+from vexlor.core import tokens as py_tokens
+
+
+@pytest.fixture(params=["native", "python"])
+def matcher(request, monkeypatch):
+    """Runs a test once with the native matcher and once with Python's `re` only."""
+    if request.param == "python":
+        monkeypatch.setattr(regex_support, "native_pattern", lambda p, f, c: (None, False, ""))
+    return request.param
+
+
+@pytest.fixture
+def LE(core):
+    return core.LexerEngine
+
+
+def pairs(tokens):
+    return [(t.type, t.value) for t in tokens]
+
+
+def calc_lexer(LE):
+    lx = LE()
+    lx.add_rule("INITIAL", "NUMBER", r"\d+", func=lambda t: (setattr(t, "value", int(t.value)), t)[1])
+    lx.add_rule("INITIAL", "ID", r"[A-Za-z_]\w*")
+    lx.add_rule("INITIAL", "NEWLINE", r"\n+", func=lambda t: (setattr(t.lexer, "lineno", t.lexer.lineno + len(t.value)), None)[1])
+    lx.set_ignore("INITIAL", " \t")
+    lx.set_literals("+-*/()=")
+    lx.callback_owner = lx
+    return lx
+
+
+# --- engine record, states and the state stack ---------------------------------------
+
+
+def test_new_engine(LE):
+    lx = LE()
+    assert (lx.current_state, lx.state_stack, lx.pos, lx.lineno, lx.length, lx.input_revision) == (
+        "INITIAL", [], 0, 1, 0, 0)
+    assert lx.data == "" and lx.callback_owner is None
+    assert lx.matcher_kinds == {"INITIAL": []}
+    assert LE.__text_signature__ == "()"
+    assert LE.add_rule.__text_signature__ == (
+        "($self, state, name, pattern, func=None, priority=0, flags=0, *, compiled=None)")
+    assert hash(lx) == hash(lx)
+    with pytest.raises(TypeError, match=r"^LexerEngine.__new__\(\) takes 0 positional arguments but 1 was given$"):
+        LE(1)
+
+
+def test_states_and_stack(LE):
+    lx = LE()
+    with pytest.raises(ValueError, match="^State kind must be 'inclusive' or 'exclusive', got \"Inclusive\"$"):
+        lx.add_state("S", "Inclusive")
+    with pytest.raises(ValueError, match='^Undefined lexer state "S"$'):
+        lx.push_state("S")
+    assert (lx.current_state, lx.state_stack) == ("INITIAL", [])
+    lx.add_state("S")
+    lx.push_state("S")
+    assert (lx.current_state, lx.state_stack) == ("S", ["INITIAL"])
+    lx.begin("INITIAL")
+    assert lx.state_stack == ["INITIAL"]  # begin never touches the stack
+    lx.pop_state()
+    assert (lx.current_state, lx.state_stack) == ("INITIAL", [])
+    with pytest.raises(ValueError, match="^State stack is empty$"):
+        lx.pop_state()
+    with pytest.raises(ValueError, match="^Undefined lexer state in stack$"):
+        lx.state_stack = ["S", "NOPE"]
+    assert lx.state_stack == []
+    with pytest.raises(TypeError) as info:
+        lx.state_stack = "S"
+    assert info.value.__notes__ == ["while processing 'states'"]
+    lx.state_stack = ["S", "S"]
+    assert lx.state_stack == ["S", "S"]
+    with pytest.raises(TypeError) as info:
+        lx.add_state(None)
+    assert info.value.__notes__ == ["while processing 'name'"]
+
+
+def test_redeclaring_a_state_keeps_its_configuration(LE):
+    lx = LE()
+    lx.add_rule("S", "A", "a")
+    lx.set_ignore("S", " ")
+    lx.add_state("S", "exclusive")
+    lx.input(" a")
+    lx.begin("S")
+    assert pairs([lx.token()]) == [("A", "a")]
+
+
+def test_position_properties(LE):
+    lx = LE()
+    lx.input("abc")
+    lx.pos = 10
+    assert lx.pos == 10 and lx.token() is None
+    lx.pos = 0
+    with pytest.raises(OverflowError) as info:
+        lx.pos = -1
+    assert info.value.__notes__ == ["while processing 'pos'"]
+    for prop in ("pos", "lineno", "state_stack", "callback_owner"):
+        with pytest.raises(AttributeError, match="^property has no deleter$"):
+            delattr(lx, prop)
+    with pytest.raises(AttributeError):
+        lx.length = 3
+    lx.callback_owner = None
+    assert lx.callback_owner is None
+
+
+# --- rules and configuration -----------------------------------------------------------
+
+
+def test_matcher_kinds(LE, monkeypatch):
+    monkeypatch.setattr(regex_support, "native_pattern", lambda p, f, c: {
+        "a": ("a", False, ""), "b": ("b", True, ""), "c": (None, False, ""), "d": ("(?<=x)d", False, "")}[p])
+    k = LE()
+    for p in "abcd":
+        k.add_rule("K", p, p)
+    assert k.matcher_kinds == {"INITIAL": [], "K": ["native", "native-ascii", "python-re", "python-re"]}
+    k.input("d")
+    k.begin("K")
+    assert pairs([k.token()]) == [("d", "d")]  # a native text RE2 refuses still matches through Python
+
+
+def test_priority_order_through_plans(LE, matcher):
+    lx = LE()
+    for name, prio in [("p0a", 0), ("p5a", 5), ("p0b", 0), ("m3", -3), ("p5b", 5)]:
+        lx.add_rule("INITIAL", name, "x", priority=prio)
+    assert lx.tokenize("x")[0].type == "p5a"
+
+
+@pytest.mark.parametrize(
+    "result, exc, message",
+    [
+        ([None, False, ""], TypeError, "'list' object is not an instance of 'tuple'"),
+        ((None, False), ValueError, "expected tuple of length 3, but got tuple of length 2"),
+        ((None, 1, ""), TypeError, "'int' object is not an instance of 'bool'"),
+        ((None, False, None), TypeError, "'None' is not an instance of 'str'"),
+        ((5, False, ""), TypeError, "'int' object is not an instance of 'str'"),
+    ],
+)
+def test_bad_translator_results_leave_no_trace(LE, monkeypatch, result, exc, message):
+    lx = LE()
+    monkeypatch.setattr(regex_support, "native_pattern", lambda p, f, c: result)
+    with pytest.raises(exc) as info:
+        lx.add_rule("NEW", "A", "a")
+    assert str(info.value) == message and not getattr(info.value, "__notes__", None)
+    assert "NEW" not in lx.matcher_kinds
+
+
+def test_add_rule_errors(LE):
+    lx = LE()
+    with pytest.raises(re.error):
+        lx.add_rule("NEW", "A", "(")
+    assert "NEW" not in lx.matcher_kinds
+    with pytest.raises(OverflowError) as info:
+        lx.add_rule("INITIAL", "A", "a", priority=2**31)
+    assert str(info.value) == "out of range integral type conversion attempted"
+    assert info.value.__notes__ == ["while processing 'priority'"]
+    with pytest.raises(TypeError, match="unexpected keyword argument 'bogus'"):
+        lx.add_rule("INITIAL", "A", "a", bogus=1)
+    with pytest.raises(TypeError, match=r"takes from 3 to 6 positional arguments but 7 were given"):
+        lx.add_rule("INITIAL", "A", "a", None, 0, 0, None)
+
+    class NoMatch:
+        pass
+
+    with pytest.raises(AttributeError):
+        lx.add_rule("INITIAL", "A", "a", compiled=NoMatch())
+
+
+def test_compiled_pattern_is_used_without_re(LE, monkeypatch):
+    calls = []
+    ab = re.compile("ab")
+
+    class Compiled:
+        def match(self, text, pos):
+            calls.append(pos)
+            return ab.match(text, pos)
+
+    def no_compile(*a):
+        raise AssertionError("re.compile must not be called")
+
+    monkeypatch.setattr(re, "compile", no_compile)
+    seen = []
+    monkeypatch.setattr(regex_support, "native_pattern", lambda p, f, c: (seen.append((p, f, c)), (None, False, ""))[1])
+    lx = LE()
+    obj = Compiled()
+    lx.add_rule("INITIAL", "AB", "ab", flags=re.I, compiled=obj)
+    assert seen == [("ab", int(re.I), obj)]
+    assert pairs(lx.tokenize("abab")) == [("AB", "ab"), ("AB", "ab")] and calls == [0, 2]
+
+
+def test_literals(LE):
+    lx = LE()
+    lx.set_literals("+-")
+    assert pairs(lx.tokenize("-+")) == [("-", "-"), ("+", "+")]
+    lx.set_literals(["*", "/%"])
+    assert pairs(lx.tokenize("%*/")) == [("%", "%"), ("*", "*"), ("/", "/")]
+    with pytest.raises(TypeError, match="^'int' object is not an instance of 'str'$"):
+        lx.set_literals(["+", 1])
+    assert pairs(lx.tokenize("%")) == [("%", "%")]  # previous set kept
+    with pytest.raises(TypeError):
+        lx.set_literals(5)
+    lx.set_literals([])
+    with pytest.raises(py_lexer_engine.LexError):
+        lx.tokenize("%")
+
+
+def test_ignore_and_error_function_create_states(LE):
+    lx = LE()
+    lx.set_ignore("A", " ")
+    lx.set_error_func("B", None)
+    assert set(lx.matcher_kinds) == {"INITIAL", "A", "B"}
+    with pytest.raises(TypeError) as info:
+        lx.set_ignore("C", 5)
+    assert info.value.__notes__ == ["while processing 'chars'"] and "C" not in lx.matcher_kinds
+    lx.add_rule("A", "X", "x")
+    lx.set_ignore("A", " ")
+    lx.set_ignore("A", "\t")  # replaces, does not extend
+    lx.input("x x")
+    lx.begin("A")
+    lx.token()
+    with pytest.raises(py_lexer_engine.LexError, match="^Illegal character ' ' at line 1, pos 1$"):
+        lx.token()
+
+
+# --- input text and snapshots ------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("text", ["", "abc", "a\u00e9b", "a\U0001F600b", "a\ud800b", "\ud800\udc00"])
+def test_input_lengths(LE, text):
+    lx = LE()
+    lx.input(text)
+    assert lx.length == len(text) and lx.data is text and lx.input_revision == 1
+
+
+def test_input_rejects_non_str(LE):
+    lx = LE()
+    with pytest.raises(TypeError) as info:
+        lx.input(b"abc")
+    assert str(info.value) == "'bytes' object is not an instance of 'str'"
+    assert info.value.__notes__ == ["while processing 'text'"] and lx.input_revision == 0
+
+
+def test_input_resets_scanning_state(LE):
+    lx = LE()
+    lx.add_state("S")
+    s = "ab"
+    lx.input(s)
+    lx.pos, lx.lineno = 1, 7
+    lx.push_state("S")
+    lx.input(s)
+    assert (lx.pos, lx.lineno, lx.current_state, lx.state_stack, lx.input_revision) == (0, 1, "INITIAL", [], 2)
+
+
+def test_snapshot_round_trip(LE):
+    lx = LE()
+    lx.add_state("S")
+    lx.input("hello world")
+    lx.pos, lx.lineno = 3, 4
+    lx.push_state("S")
+    snap = (lx.data, lx.pos, lx.lineno, lx.current_state, lx.state_stack)
+    rev = lx.input_revision
+    lx.input("other")
+    lx.restore_state(*snap)
+    assert (lx.data, lx.pos, lx.lineno, lx.current_state, lx.state_stack) == snap
+    assert lx.data is snap[0] and lx.input_revision == rev + 2
+    with pytest.raises(ValueError, match="^Snapshot contains an undefined lexer state$"):
+        lx.restore_state("zzz", 0, 1, "INITIAL", ["S", "NOPE"])
+    assert (lx.data, lx.pos, lx.current_state) == (snap[0], 3, "S")
+    with pytest.raises(TypeError) as info:
+        lx.restore_state("zzz", 0, 1, "INITIAL", "S")
+    assert str(info.value) == "Can't extract `str` to `Vec`"
+    assert info.value.__notes__ == ["while processing 'state_stack'"]
+    lx.restore_state("ab", 99, 1, "INITIAL", [])
+    assert lx.token() is None
+
+
+def test_skip(LE):
+    lx = LE()
+    lx.input("abc")
+    lx.skip(0)
+    assert lx.pos == 0
+    lx.skip()
+    lx.skip(n=10)
+    assert lx.pos == 11
+    with pytest.raises(OverflowError, match="^position exceeds the counter range$"):
+        lx.skip(2**64 - 5)
+    assert lx.pos == 11
+    with pytest.raises(OverflowError) as info:
+        lx.skip(-1)
+    assert info.value.__notes__ == ["while processing 'n'"]
+
+
+# --- the token loop ---------------------------------------------------------------------------
+
+
+def test_calculator(LE, matcher):
+    lx = calc_lexer(LE)
+    toks = lx.tokenize("x = 3 + 42\n\ny1 * (7)")
+    assert pairs(toks) == [("ID", "x"), ("=", "="), ("NUMBER", 3), ("+", "+"), ("NUMBER", 42), ("ID", "y1"),
+                           ("*", "*"), ("(", "("), ("NUMBER", 7), (")", ")")]
+    assert [(t.lineno, t.lexpos, t.end) for t in toks][-3:] == [(3, 17, 18), (3, 18, 19), (3, 19, 20)]
+    assert toks[0].lexer is lx
+
+
+def test_first_match_not_longest(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "SHORT", "a")
+    lx.add_rule("INITIAL", "LONG", "aaa")
+    assert pairs(lx.tokenize("aaa")) == [("SHORT", "a")] * 3
+
+
+def test_positions_count_code_points(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "W", r"[^ ]+")
+    lx.set_ignore("INITIAL", " ")
+    toks = lx.tokenize("h\u00e9 \U0001F600x y")
+    assert [(t.value, t.lexpos, t.end) for t in toks] == [("h\u00e9", 0, 2), ("\U0001F600x", 3, 5), ("y", 6, 7)]
+
+
+def test_ignored_remainder_and_line_feeds(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    lx.add_rule("INITIAL", "NL", "\n")
+    lx.set_ignore("INITIAL", " \r\n")
+    lx.input("a \n\r\n  ")
+    assert lx.token().type == "A"
+    assert lx.token() is None and (lx.pos, lx.lineno) == (7, 3)
+    lx2 = LE()
+    lx2.add_rule("INITIAL", "NL", "\n")
+    lx2.set_literals("\n")
+    assert [t.lineno for t in lx2.tokenize("\n\n")] == [1, 1]  # matched line feeds do not count
+
+
+def test_line_number_overflow(LE):
+    lx = LE()
+    lx.set_ignore("INITIAL", "\n")
+    lx.input("\nx")
+    lx.lineno = 2**64 - 1
+    with pytest.raises(OverflowError, match="^line number exceeds the counter range$"):
+        lx.token()
+    assert (lx.pos, lx.lineno) == (0, 2**64 - 1)
+
+
+def test_rule_functions(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "DROP", "#[^\n]*", func=lambda t: None)
+    lx.add_rule("INITIAL", "TUPLE", "t", func=lambda t: ("T", t.lexpos))
+
+    def boom(t):
+        raise KeyError("boom")
+
+    lx.add_rule("INITIAL", "BOOM", "b", func=boom)
+    lx.input("#comment\ntb")
+    lx.set_ignore("INITIAL", "\n")
+    assert lx.token() == ("T", 9)
+    with pytest.raises(KeyError):
+        lx.token()
+    assert lx.pos == 11
+
+
+def test_empty_match_raises(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    lx.add_rule("INITIAL", "EMPTY", "b*")
+    lx.input("ac")
+    lx.token()
+    with pytest.raises(py_lexer_engine.LexError) as info:
+        lx.token()
+    assert str(info.value) == 'Rule "EMPTY" matched an empty string at pos 1'
+    assert (info.value.text, info.value.pos, lx.pos) == ("c", 1, 1)
+
+
+@pytest.mark.parametrize("text, message", [
+    ("$", "Illegal character '$' at line 1, pos 0"),
+    ("\ud800", "Illegal character '\\ud800' at line 1, pos 0"),
+    ("\u0301", "Illegal character '\\u{301}' at line 1, pos 0"),
+    ("'", "Illegal character '\\'' at line 1, pos 0"),
+])
+def test_illegal_character(LE, text, message):
+    lx = LE()
+    with pytest.raises(py_lexer_engine.LexError) as info:
+        lx.tokenize(text)
+    assert str(info.value) == message and info.value.text == text and info.value.pos == 0
+
+
+def test_error_function(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    seen = []
+
+    def on_error(tok):
+        seen.append((tok.type, tok.value[:2], tok.lexpos, tok.lineno, tok.lexer))
+        return None
+
+    lx.set_error_func("INITIAL", on_error)
+    lx.callback_owner = owner = object()
+    assert pairs(lx.tokenize("a$%a")) == [("A", "a"), ("A", "a")]
+    assert seen == [("error", "$%", 1, 1, owner), ("error", "%a", 2, 1, owner)]
+
+    def skipper(tok):
+        tok.lexer.skip(2)
+
+    lx.set_error_func("INITIAL", skipper)
+    lx.callback_owner = lx
+    assert pairs(lx.tokenize("$$a$$a")) == [("A", "a"), ("A", "a")]  # each skip(2), no extra step
+
+    lx.set_error_func("INITIAL", lambda tok: "ERR")
+    lx.input("$a")
+    assert lx.token() == "ERR" and lx.pos == 0  # not advanced
+
+
+def test_error_function_is_not_inherited(LE):
+    lx = LE()
+    lx.set_error_func("INITIAL", lambda t: "E")
+    lx.add_state("S")
+    lx.input("$")
+    lx.begin("S")
+    with pytest.raises(py_lexer_engine.LexError):
+        lx.token()
+
+
+def test_surrogate_input_goes_through_python(LE, monkeypatch):
+    lx = LE()
+    lx.add_rule("INITIAL", "W", "[a-z]+")
+    lx.set_literals("\ud800")
+    toks = lx.tokenize("ab\ud800c")
+    assert [type(t).__name__ for t in toks] == ["Token", "Token", "Token"]
+    assert isinstance(toks[1], py_tokens.Token) and (toks[1].type, toks[1].lexpos, toks[1].end) == ("\ud800", 2, 3)
+    assert (toks[2].value, toks[2].lexpos) == ("c", 3)
+
+
+def test_inclusive_exclusive_and_merging(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "I", "ab")
+    lx.add_state("INC", "inclusive")
+    lx.add_rule("INC", "X", "a")
+    lx.add_state("EXC", "exclusive")
+    lx.add_rule("EXC", "Y", "b")
+    lx.input("ab")
+    lx.begin("INC")
+    assert lx.token().type == "I"  # INITIAL's rules first on equal priority
+    lx.input("ab")
+    lx.begin("EXC")
+    with pytest.raises(py_lexer_engine.LexError):
+        lx.token()
+    lx.add_rule("INC", "HI", "a", priority=1)
+    lx.input("ab")
+    lx.begin("INC")
+    assert lx.token().type == "HI"
+
+
+def test_callbacks_reenter_and_restart(LE, matcher):
+    lx = LE()
+    lx.add_state("S", "exclusive")
+    lx.add_rule("S", "SB", "b")
+
+    def enter_s(tok):
+        tok.lexer.begin("S")
+        tok.lexer.push_state("S")
+        tok.lexer.pop_state()
+        return tok
+
+    lx.add_rule("INITIAL", "A", "a", func=enter_s)
+    lx.callback_owner = lx
+    assert pairs(lx.tokenize("ab")) == [("A", "a"), ("SB", "b")]
+
+
+def test_match_method_that_moves_restarts_the_scan(LE):
+    lx = LE()
+    calls = []
+
+    class Mover:
+        def match(self, text, pos):
+            calls.append(pos)
+            if pos == 0:
+                lx.pos = 1
+            return re.compile("a").match(text, pos)
+
+    lx.add_rule("INITIAL", "M", "a", compiled=Mover())
+    toks = lx.tokenize("aa")
+    assert [(t.value, t.lexpos) for t in toks] == [("a", 1)] and calls == [0, 1]
+
+
+def test_match_end_is_used_unchanged(LE):
+    lx = LE()
+
+    class Back:
+        def __init__(self, end):
+            self._end = end
+
+        def end(self):
+            return self._end
+
+        def group(self, i):
+            return "v"
+
+    class Compiled:
+        def match(self, text, pos):
+            return Back(0 if pos == 2 else 100)
+
+    lx.add_rule("INITIAL", "B", "x", compiled=Compiled())
+    lx.input("abcd")
+    lx.pos = 2
+    assert lx.token().end == 0 and lx.pos == 0
+    assert lx.token().end == 100 and lx.token() is None
+
+
+def test_tokenize_continues_without_text(LE):
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    lx.input("aaa")
+    lx.token()
+    assert len(lx.tokenize()) == 2 and lx.tokenize(None) == [] and lx.tokenize("") == []
+    with pytest.raises(TypeError) as info:
+        lx.tokenize(3)
+    assert info.value.__notes__ == ["while processing 'text'"]
+
+
+def test_cycles_through_the_engine_are_collected(LE):
+    import weakref
+
+    class Marker:
+        pass
+
+    lx = LE()
+    m = Marker()
+    lx.callback_owner = [lx, m]
+    lx.add_rule("INITIAL", "A", "a", func=lambda t, keep=lx: t)
+    lx.set_error_func("INITIAL", lambda t, keep=(lx, m): None)
+    lx.input("aa")
+    r = weakref.ref(m)
+    del lx, m
+    gc.collect()
+    assert r() is None
+
+
+# --- threads, leaks --------------------------------------------------------------------------
+
+
+def test_use_from_another_thread_panics(LE):
+    lx = LE()
+    caught = []
+
+    def run():
+        try:
+            lx.token()
+        except BaseException as e:  # noqa: BLE001
+            caught.append(e)
+
+    t = threading.Thread(target=run)
+    t.start()
+    t.join()
+    assert type(caught[0]).__name__ == "PanicException"
+    assert str(caught[0]) == "PyLexerEngine is unsendable, but sent to another thread"
+
+
+def test_no_leak_over_lexing(LE, matcher):
+    lx = calc_lexer(LE)
+    lx.set_error_func("INITIAL", lambda t: None)
+
+    def work():
+        lx.input("a1 = 22 + (x * 3) $ \n")
+        lx.tokenize()
+        lx.tokenize("b + c")
+
+    assert allocated_growth(work, rounds=1000) < 100
