@@ -103,6 +103,17 @@ Result<std::vector<Ref>> to_item_list(PyObject* obj, std::string_view name) {
   return items;
 }
 
+Result<std::vector<std::string>> to_text_list(PyObject* obj, std::string_view name) {
+  VX_TRY(std::vector<Ref> items, to_item_list(obj, name));
+  std::vector<std::string> out;
+  out.reserve(items.size());
+  for (const Ref& item : items) {
+    VX_TRY(std::string s, to_utf8(item.get(), name));
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
 Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name) {
   if (!PyTuple_Check(obj)) return noted_error(cast_error(obj, "tuple"), name);
   Py_ssize_t n = PyTuple_GET_SIZE(obj);

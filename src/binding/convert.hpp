@@ -28,6 +28,8 @@ namespace vx {
 [[nodiscard]] Result<bool> to_bool(PyObject* obj, std::string_view name);
 // The items of a sequence other than `str`, as new references.
 [[nodiscard]] Result<std::vector<Ref>> to_item_list(PyObject* obj, std::string_view name);
+// The items of a sequence other than `str`, each a `str`, as UTF-8 texts.
+[[nodiscard]] Result<std::vector<std::string>> to_text_list(PyObject* obj, std::string_view name);
 // A tuple (or subclass) of exactly `length` items.
 [[nodiscard]] Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name);
 
@@ -36,12 +38,27 @@ namespace vx {
 [[nodiscard]] Result<Ref> py_int(uint64_t v);
 [[nodiscard]] Result<Ref> py_int_signed(int64_t v);
 [[nodiscard]] inline Ref py_bool(bool v) { return Ref::borrow(v ? Py_True : Py_False); }
+// A new list of new str objects.
+template <class Texts>
+[[nodiscard]] Result<Ref> py_str_list(const Texts& texts);
 
 // Attaches the argument note to a failed result.
 template <class T>
 Result<T> noted(Result<T> r, std::string_view name) {
   if (!r.ok() && !name.empty()) return std::move(r).error().with_argument_note(name);
   return r;
+}
+
+template <class Texts>
+Result<Ref> py_str_list(const Texts& texts) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(std::size(texts))));
+  if (!list) return Error::pending();
+  Py_ssize_t i = 0;
+  for (const auto& t : texts) {
+    VX_TRY(Ref s, py_str(t));
+    PyList_SET_ITEM(list.get(), i++, s.release());
+  }
+  return list;
 }
 
 }  // namespace vx

@@ -22,18 +22,6 @@ TypeCell g_grammar_type;
 
 Obj& obj(PyObject* self) { return unbox<Obj>(self); }
 
-// A sequence (not a str) of str.
-Result<std::vector<std::string>> text_list(PyObject* seq, std::string_view note) {
-  VX_TRY(std::vector<Ref> items, to_item_list(seq, note));
-  std::vector<std::string> out;
-  out.reserve(items.size());
-  for (const Ref& item : items) {
-    VX_TRY(std::string s, to_utf8(item.get(), note));
-    out.push_back(std::move(s));
-  }
-  return out;
-}
-
 Result<std::optional<std::string>> optional_text(PyObject* v, std::string_view note) {
   if (!v || v == Py_None) return std::optional<std::string>();
   VX_TRY(std::string s, to_utf8(v, note));
@@ -51,7 +39,7 @@ PyObject* grammar_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
     PyObject* a[1];
     VX_CHECK(bind_args(kNew, args, kwargs, a));
     if (!a[0] || a[0] == Py_None) return new_box<Obj>(tp, Grammar());
-    VX_TRY(auto terminals, text_list(a[0], "terminals"));
+    VX_TRY(auto terminals, to_text_list(a[0], "terminals"));
     return new_box<Obj>(tp, Grammar(terminals));
   });
 }
@@ -76,7 +64,7 @@ PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     // Exclusive access covers the conversions: code they run cannot use the grammar.
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
     VX_TRY(std::string name, to_utf8(a[0], "name"));
-    VX_TRY(auto syms, text_list(a[1], "syms"));
+    VX_TRY(auto syms, to_text_list(a[1], "syms"));
     uint64_t line = 0;
     if (a[2]) {
       VX_TRY(line, to_u64(a[2], "line"));
@@ -109,7 +97,7 @@ PyObject* set_precedence(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     for (const Ref& spec : specs) {
       VX_CHECK(check_tuple(spec.get(), 2, "prec_specs"));
       VX_TRY(std::string assoc, to_utf8(PyTuple_GET_ITEM(spec.get(), 0), "prec_specs"));
-      VX_TRY(auto names, text_list(PyTuple_GET_ITEM(spec.get(), 1), "prec_specs"));
+      VX_TRY(auto names, to_text_list(PyTuple_GET_ITEM(spec.get(), 1), "prec_specs"));
       groups.push_back(PrecedenceGroup{std::move(assoc), std::move(names)});
     }
     VX_CHECK(obj(self).grammar.set_precedence(groups));

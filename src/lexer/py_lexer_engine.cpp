@@ -657,17 +657,6 @@ constexpr const char* kRestoreNames[] = {"data", "pos", "lineno", "current_state
 constexpr Signature kRestore{.function = "LexerEngine.restore_state", .names = kRestoreNames, .count = 5,
                              .positional = 5, .required_positional = 5};
 
-Result<std::vector<std::string>> text_list(PyObject* seq, std::string_view note) {
-  VX_TRY(std::vector<Ref> items, to_item_list(seq, note));
-  std::vector<std::string> out;
-  out.reserve(items.size());
-  for (const Ref& item : items) {
-    VX_TRY(std::string s, to_utf8(item.get(), note));
-    out.push_back(std::move(s));
-  }
-  return out;
-}
-
 Result<Ref> restore_state_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* a[5];
   VX_CHECK(bind_args(kRestore, args, nargs, kwnames, a));
@@ -676,7 +665,7 @@ Result<Ref> restore_state_impl(PyObject* self, PyObject* const* args, Py_ssize_t
   VX_TRY(uint64_t pos, to_u64(a[1], "pos"));
   VX_TRY(uint64_t lineno, to_u64(a[2], "lineno"));
   VX_TRY(std::string current, to_utf8(a[3], "current_state"));
-  VX_TRY(auto stack, text_list(a[4], "state_stack"));
+  VX_TRY(auto stack, to_text_list(a[4], "state_stack"));
   LexerRecord& e = rec(self);
   const bool known = e.states.with([&](StateTable& t) {
     if (t.find(current) == t.end()) return false;
@@ -804,16 +793,11 @@ PyObject* get_current_state(PyObject* self, void*) {
 PyObject* get_state_stack(PyObject* self, void*) {
   return engine_get(self, [](LexerRecord& e) -> Result<Ref> {
     std::vector<std::string> stack = e.state_stack.with([](auto& st) { return st; });
-    VX_TRY(Ref list, new_list(static_cast<Py_ssize_t>(stack.size())));
-    for (size_t i = 0; i < stack.size(); ++i) {
-      VX_TRY(Ref s, py_str(stack[i]));
-      list_put(list.get(), static_cast<Py_ssize_t>(i), std::move(s));
-    }
-    return list;
+    return py_str_list(stack);
   });
 }
 int set_state_stack(PyObject* self, PyObject* v, void*) {
-  return engine_set(self, v, [](PyObject* o) { return text_list(o, "states"); },
+  return engine_set(self, v, [](PyObject* o) { return to_text_list(o, "states"); },
                     [](LexerRecord& e, std::vector<std::string> stack) -> Void {
                       const bool known = e.states.with([&](StateTable& t) {
                         return std::all_of(stack.begin(), stack.end(),
@@ -848,11 +832,7 @@ PyObject* get_matcher_kinds(PyObject* self, void*) {
     });
     VX_TRY(Ref dict, new_dict());
     for (const auto& [name, words] : kinds) {
-      VX_TRY(Ref list, new_list(static_cast<Py_ssize_t>(words.size())));
-      for (size_t i = 0; i < words.size(); ++i) {
-        VX_TRY(Ref w, py_str(words[i]));
-        list_put(list.get(), static_cast<Py_ssize_t>(i), std::move(w));
-      }
+      VX_TRY(Ref list, py_str_list(words));
       VX_TRY(Ref key, py_str(name));
       VX_CHECK(dict_set(dict.get(), key.get(), list.get()));
     }

@@ -22,12 +22,10 @@ Result<Ref> item_tuple(const LrItem& item) {
 }
 
 Result<Ref> names_list(const LRTable& t, std::span<const SymbolId> ids) {
-  VX_TRY(Ref list, new_list(static_cast<Py_ssize_t>(ids.size())));
-  for (size_t i = 0; i < ids.size(); ++i) {
-    VX_TRY(Ref name, py_str(t.symbol_name(ids[i])));
-    list_put(list.get(), static_cast<Py_ssize_t>(i), std::move(name));
-  }
-  return list;
+  std::vector<std::string_view> names;
+  names.reserve(ids.size());
+  for (SymbolId id : ids) names.push_back(t.symbol_name(id));
+  return py_str_list(names);
 }
 
 // One dict per state of a row table: state -> {name: value}.
