@@ -132,14 +132,21 @@ def make_source(megabytes, non_ascii, seed=7):
     return "".join(parts)
 
 
-def best_time(fn, repeat):
+def best_time(fn, repeat, collector=True):
+    """Best wall time of `fn`; with collector=False the cyclic garbage
+    collector is paused during the call, which shows what the collector's
+    passes over the growing set of live tokens cost."""
     best = float("inf")
-    result = None
     for _ in range(repeat):
         gc.collect()
-        t0 = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - t0)
+        if not collector:
+            gc.disable()
+        try:
+            t0 = time.perf_counter()
+            result = fn()
+            best = min(best, time.perf_counter() - t0)
+        finally:
+            gc.enable()
         del result
     return best
 
@@ -152,8 +159,10 @@ def main():
 
     lx = native_lexer()
     print(f"rules: {len(RULES)}, matcher kinds: {lx.matcher_kinds['INITIAL']}")
-    print(f"{'input':<22}{'tokens':>10}{'native ns/tok':>15}{'python ns/tok':>15}{'ratio':>8}")
+    print(f"{'input':<22}{'tokens':>10}{'native ns/tok':>15}{'python ns/tok':>15}{'ratio':>8}"
+          f"{'native, no gc':>15}{'python, no gc':>15}{'ratio':>8}")
     per_size = {}
+    per_size_nogc = {}
     for non_ascii in (False, True):
         for mb in (int(s) for s in args.sizes.split(",")):
             text = make_source(mb, non_ascii)
@@ -165,16 +174,21 @@ def main():
             del ntoks, ptoks
             native = best_time(lambda: lx.tokenize(text), args.repeat)
             python = best_time(lambda: list(python_tokens(text)), args.repeat)
+            native_nogc = best_time(lambda: lx.tokenize(text), args.repeat, collector=False)
+            python_nogc = best_time(lambda: list(python_tokens(text)), args.repeat, collector=False)
             label = f"{mb} MB {'non-ASCII' if non_ascii else 'ASCII'}"
             per_size[(non_ascii, mb)] = native
+            per_size_nogc[(non_ascii, mb)] = native_nogc
             print(f"{label:<22}{count:>10}{native / count * 1e9:>15.1f}{python / count * 1e9:>15.1f}"
-                  f"{python / native:>7.2f}x")
+                  f"{python / native:>7.2f}x{native_nogc / count * 1e9:>15.1f}{python_nogc / count * 1e9:>15.1f}"
+                  f"{python_nogc / native_nogc:>7.2f}x")
     sizes = sorted({mb for _, mb in per_size})
     if len(sizes) > 1:
         lo, hi = sizes[0], sizes[-1]
         for non_ascii in (False, True):
             label = "non-ASCII" if non_ascii else "ASCII"
-            print(f"{label}: {hi} MB costs {per_size[(non_ascii, hi)] / per_size[(non_ascii, lo)]:.2f}x {lo} MB")
+            print(f"{label}: {hi} MB costs {per_size[(non_ascii, hi)] / per_size[(non_ascii, lo)]:.2f}x {lo} MB"
+                  f" ({per_size_nogc[(non_ascii, hi)] / per_size_nogc[(non_ascii, lo)]:.2f}x with the collector paused)")
 
 
 if __name__ == "__main__":
