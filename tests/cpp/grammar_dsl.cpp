@@ -67,22 +67,24 @@ Grammar make_grammar(const GrammarSpec& spec) {
   return g;
 }
 
-std::string names(const Grammar& g, std::span<const SymbolId> ids) {
+namespace {
+template <class NameOf>
+std::string join_names(std::span<const SymbolId> ids, NameOf&& name_of) {
   std::string out;
   for (SymbolId id : ids) {
     if (!out.empty()) out += ' ';
-    out += g.name(id);
+    out += name_of(id);
   }
   return out;
 }
+}  // namespace
+
+std::string names(const Grammar& g, std::span<const SymbolId> ids) {
+  return join_names(ids, [&](SymbolId id) -> const std::string& { return g.name(id); });
+}
 
 std::string names(const LRTable& t, std::span<const SymbolId> ids) {
-  std::string out;
-  for (SymbolId id : ids) {
-    if (!out.empty()) out += ' ';
-    out += t.symbol_name(id);
-  }
-  return out;
+  return join_names(ids, [&](SymbolId id) -> const std::string& { return t.symbol_name(id); });
 }
 
 std::string set_of(const Grammar& g, const SymbolSets& sets, std::string_view key) {
