@@ -18,17 +18,21 @@ Error noted_error(Error e, std::string_view name) {
   return e;
 }
 
-// Reads an integer through the index protocol as a C long (64 bits here).
-Result<long long> index_as_long(PyObject* obj, std::string_view name) {
+Error out_of_range(std::string_view name) {
+  return noted_error(Error::make(PyExc_OverflowError, "out of range integral type conversion attempted"), name);
+}
+
+// Reads an integer through the index protocol for a 32-bit parameter. A
+// value that fits in 64 bits but not in [lo, hi] is "out of range integral
+// type conversion attempted"; a larger one keeps the interpreter's own
+// OverflowError from the 64-bit conversion.
+Result<long long> index_in_range(PyObject* obj, long long lo, long long hi, std::string_view name) {
   Ref index = Ref::steal(PyNumber_Index(obj));
   if (!index) return conversion_failure(name);
   long v = PyLong_AsLong(index.get());
   if (v == -1 && PyErr_Occurred()) return conversion_failure(name);
+  if (v < lo || v > hi) return out_of_range(name);
   return v;
-}
-
-Error out_of_range(std::string_view name) {
-  return noted_error(Error::make(PyExc_OverflowError, "out of range integral type conversion attempted"), name);
 }
 
 }  // namespace
@@ -55,14 +59,12 @@ Result<uint64_t> to_u64(PyObject* obj, std::string_view name) {
 }
 
 Result<uint32_t> to_u32(PyObject* obj, std::string_view name) {
-  VX_TRY(long long v, index_as_long(obj, name));
-  if (v < 0 || v > static_cast<long long>(UINT32_MAX)) return out_of_range(name);
+  VX_TRY(long long v, index_in_range(obj, 0, UINT32_MAX, name));
   return static_cast<uint32_t>(v);
 }
 
 Result<int32_t> to_i32(PyObject* obj, std::string_view name) {
-  VX_TRY(long long v, index_as_long(obj, name));
-  if (v < INT32_MIN || v > INT32_MAX) return out_of_range(name);
+  VX_TRY(long long v, index_in_range(obj, INT32_MIN, INT32_MAX, name));
   return static_cast<int32_t>(v);
 }
 
@@ -82,8 +84,9 @@ Result<bool> to_bool(PyObject* obj, std::string_view name) {
 
 Result<std::vector<Ref>> to_item_list(PyObject* obj, std::string_view name) {
   if (PyUnicode_Check(obj)) return noted_error(Error::make(PyExc_TypeError, "Can't extract `str` to `Vec`"), name);
-  if (!PySequence_Check(obj)) {
-    // Registered virtual subclasses of collections.abc.Sequence count too.
+  if (!PyList_Check(obj) && !PyTuple_Check(obj)) {
+    // Anything else must be a collections.abc.Sequence (registered virtual
+    // subclasses included); an object that merely has __getitem__ is not.
     VX_TRY(PyObject* seq_abc, noted(abc_sequence(), name));
     int is = PyObject_IsInstance(obj, seq_abc);
     if (is < 0) return conversion_failure(name);

@@ -59,14 +59,30 @@ template <class T, class... Args>
 }
 
 // The standard dealloc: untrack (GC types), destroy the record, free the
-// memory, release the heap type.
+// memory, release the heap type. Records of GC types hold Python objects
+// that may be records of the same kind (a token whose value is a token, and
+// so on); the interpreter's trashcan defers the inner deallocations of a
+// long chain instead of recursing once per link. Without the trashcan
+// macros in the interpreter's headers the body runs as it is.
 template <class T>
 void dealloc_box(PyObject* self) {
   PyTypeObject* tp = Py_TYPE(self);
-  if (PyType_HasFeature(tp, Py_TPFLAGS_HAVE_GC)) PyObject_GC_UnTrack(self);
+  if (!PyType_HasFeature(tp, Py_TPFLAGS_HAVE_GC)) {
+    unbox<T>(self).~T();
+    tp->tp_free(self);
+    Py_DECREF(tp);
+    return;
+  }
+  PyObject_GC_UnTrack(self);
+#ifdef Py_TRASHCAN_BEGIN
+  Py_TRASHCAN_BEGIN(self, dealloc_box<T>)
+#endif
   unbox<T>(self).~T();
   tp->tp_free(self);
   Py_DECREF(tp);
+#ifdef Py_TRASHCAN_BEGIN
+  Py_TRASHCAN_END
+#endif
 }
 
 }  // namespace vx

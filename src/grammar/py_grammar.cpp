@@ -11,12 +11,12 @@
 namespace vx {
 namespace {
 
-struct GrammarObject {
-  explicit GrammarObject(Grammar g) : grammar(std::move(g)) {}
+struct PyGrammar {
+  explicit PyGrammar(Grammar g) : grammar(std::move(g)) {}
   Grammar grammar;
   BorrowFlag borrow;
 };
-using Obj = GrammarObject;
+using Obj = PyGrammar;
 
 TypeCell g_grammar_type;
 

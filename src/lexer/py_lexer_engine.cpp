@@ -69,7 +69,7 @@ StateTable initial_states() {
   return t;
 }
 
-struct LexerRecord {
+struct PyLexerEngine {
   BorrowFlag borrow;
   ThreadBound thread;
   Cell<std::shared_ptr<const InputText>> input{std::make_shared<const InputText>()};
@@ -98,7 +98,7 @@ struct LexerRecord {
 
 // The state named `name` (the engine's current-state string) in `t`, or
 // nullptr; call inside the state table's cell.
-StateConfig* find_current_state(LexerRecord& e, StateTable& t, const std::shared_ptr<const std::string>& name) {
+StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::shared_ptr<const std::string>& name) {
   if (e.cached_state && e.cached_state_name == name && e.cached_generation == e.table_generation) {
     return e.cached_state;
   }
@@ -112,11 +112,11 @@ StateConfig* find_current_state(LexerRecord& e, StateTable& t, const std::shared
 
 TypeCell g_engine_type;
 
-LexerRecord& rec(PyObject* self) { return unbox<LexerRecord>(self); }
+PyLexerEngine& rec(PyObject* self) { return unbox<PyLexerEngine>(self); }
 
 // The thread check, then shared access for the rest of the call.
 Result<SharedGuard> enter(PyObject* self) {
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   e.thread.check(kNativeName);
   return borrow_shared(e.borrow);
 }
@@ -125,18 +125,18 @@ Error undefined_state(std::string_view name) {
   return Error::make(PyExc_ValueError, "Undefined lexer state " + quote_name(name));
 }
 
-Result<Ref> owner_of(LexerRecord& e) {
+Result<Ref> owner_of(PyLexerEngine& e) {
   Ref owner = e.callback_owner.with([](Ref& o) { return o.share(); });
   return owner ? std::move(owner) : Ref::none();
 }
 
-std::shared_ptr<const std::string> current_state_of(LexerRecord& e) {
+std::shared_ptr<const std::string> current_state_of(PyLexerEngine& e) {
   return e.current_state.with([](auto& s) { return s; });
 }
 
 // --- states ----------------------------------------------------------------------
 
-void invalidate_plans(LexerRecord& e) {
+void invalidate_plans(PyLexerEngine& e) {
   // The plans die after the cell is left: a plan's rules hold Python objects.
   std::vector<std::shared_ptr<const Plan>> dropped;
   e.states.with([&](StateTable& t) {
@@ -149,7 +149,7 @@ void invalidate_plans(LexerRecord& e) {
   });
 }
 
-Void define_state(LexerRecord& e, const std::string& name, const std::string& kind) {
+Void define_state(PyLexerEngine& e, const std::string& name, const std::string& kind) {
   if (kind != "inclusive" && kind != "exclusive") {
     return Error::make(PyExc_ValueError, "State kind must be 'inclusive' or 'exclusive', got " + quote_name(kind));
   }
@@ -165,15 +165,15 @@ Void define_state(LexerRecord& e, const std::string& name, const std::string& ki
   return ok();
 }
 
-bool state_defined(LexerRecord& e, std::string_view name) {
+bool state_defined(PyLexerEngine& e, std::string_view name) {
   return e.states.with([&](StateTable& t) { return t.find(name) != t.end(); });
 }
 
-void ensure_state(LexerRecord& e, const std::string& name) {
+void ensure_state(PyLexerEngine& e, const std::string& name) {
   if (!state_defined(e, name)) (void)define_state(e, name, "inclusive");
 }
 
-Void begin_state(LexerRecord& e, const std::string& name) {
+Void begin_state(PyLexerEngine& e, const std::string& name) {
   if (!state_defined(e, name)) return undefined_state(name);
   auto text = std::make_shared<const std::string>(name);
   e.current_state.with([&](auto& s) { s = std::move(text); });
@@ -185,7 +185,7 @@ Void begin_state(LexerRecord& e, const std::string& name) {
 // Installs `d` (a str) as the new input. Everything that can fail happens
 // before any field is written. Returns the previous data object, which the
 // caller releases after the whole operation.
-Result<Ref> replace_input(LexerRecord& e, PyObject* d) {
+Result<Ref> replace_input(PyLexerEngine& e, PyObject* d) {
   Ref data = Ref::borrow(d);
   std::shared_ptr<const InputText> text;
   Py_ssize_t size = 0;
@@ -219,7 +219,7 @@ Void check_str(PyObject* obj, const char* note) {
 
 // Builds (or reads from the cache) the plan of state `name` for input whose
 // ASCII flag is `ascii`. The state must be defined.
-std::shared_ptr<const Plan> plan_for(LexerRecord& e, const std::string& name, bool ascii) {
+std::shared_ptr<const Plan> plan_for(PyLexerEngine& e, const std::string& name, bool ascii) {
   const int slot = ascii ? 1 : 0;
   std::vector<RulePtr> merged;
   bool cached = false;
@@ -249,22 +249,12 @@ std::shared_ptr<const Plan> plan_for(LexerRecord& e, const std::string& name, bo
   return plan;
 }
 
-// Raises LexError(message, data[pos:length], pos). The empty-match path
-// slices before it imports, the illegal-character path after.
-Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t pos, uint64_t length,
-                            bool slice_first) {
-  auto slice = [&]() -> Result<Ref> {
-    return checked(PySequence_GetSlice(data, static_cast<Py_ssize_t>(pos), static_cast<Py_ssize_t>(length)));
-  };
-  Ref rest;
-  if (slice_first) {
-    VX_TRY(rest, slice());
-  }
+// Raises LexError(message, data[pos:length], pos): the input is sliced
+// before the package module is imported, on every path.
+Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t pos, uint64_t length) {
+  VX_TRY(Ref rest, checked(PySequence_GetSlice(data, static_cast<Py_ssize_t>(pos), static_cast<Py_ssize_t>(length))));
   VX_TRY(Ref cls, import_attr("vexlor.core.lexer_engine", "LexError"));
   VX_TRY(Ref msg, py_str(message));
-  if (!slice_first) {
-    VX_TRY(rest, slice());
-  }
   VX_TRY(Ref position, py_int(pos));
   VX_TRY(Ref exc, checked(PyObject_CallFunctionObjArgs(cls.get(), msg.get(), rest.get(), position.get(), nullptr)));
   return Error::from_returned(std::move(exc));
@@ -279,7 +269,7 @@ struct Candidate {
 };
 
 // The next token of the input, or an empty Ref at the end of the input.
-Result<Ref> next_token(LexerRecord& e) {
+Result<Ref> next_token(PyLexerEngine& e) {
   for (;;) {
     // 1. End of input.
     const uint64_t length = e.length;
@@ -362,7 +352,7 @@ Result<Ref> next_token(LexerRecord& e) {
       if (candidate->end == pos) {
         return raise_lex_error(
             "Rule " + quote_name(*candidate->rule->name) + " matched an empty string at pos " + std::to_string(pos),
-            data.get(), pos, length, true);
+            data.get(), pos, length);
       }
       e.pos = candidate->end;
       VX_TRY(Ref owner, owner_of(e));
@@ -378,8 +368,8 @@ Result<Ref> next_token(LexerRecord& e) {
     const bool literal = e.literals.with([&](auto& set) { return set.count(cp) != 0; });
     if (literal) {
       e.pos = pos + 1;
-      VX_TRY(Ref owner, owner_of(e));
       if (cp < 0xD800 || cp > 0xDFFF) {
+        VX_TRY(Ref owner, owner_of(e));
         VX_TRY(Ref value, checked(PyUnicode_FromOrdinal(static_cast<int>(cp))));
         std::shared_ptr<const std::string> name;
         if (cp < 128) {
@@ -397,6 +387,7 @@ Result<Ref> next_token(LexerRecord& e) {
       VX_TRY(Ref code, py_int(cp));
       VX_TRY(Ref c, checked(PyObject_CallOneArg(chr.get(), code.get())));
       VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "Token"));
+      VX_TRY(Ref owner, owner_of(e));  // read when it is used: the import may run Python code
       VX_TRY(Ref line, py_int(lineno));
       VX_TRY(Ref start, py_int(pos));
       VX_TRY(Ref stop, py_int(pos + 1));
@@ -422,7 +413,7 @@ Result<Ref> next_token(LexerRecord& e) {
     // 9. Nothing covers the character.
     return raise_lex_error("Illegal character " + quote_char(cp) + " at line " + std::to_string(lineno) +
                                ", pos " + std::to_string(pos),
-                           data.get(), pos, length, false);
+                           data.get(), pos, length);
   }
 }
 
@@ -472,7 +463,7 @@ Result<Ref> push_state_impl(PyObject* self, PyObject* const* args, Py_ssize_t na
   VX_CHECK(bind_args(kPush, args, nargs, kwnames, a));
   VX_TRY(auto guard, enter(self));
   VX_TRY(std::string state, to_utf8(a[0], "state"));
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   if (!state_defined(e, state)) return undefined_state(state);
   std::string current = *current_state_of(e);
   e.state_stack.with([&](auto& st) { st.push_back(std::move(current)); });
@@ -484,7 +475,7 @@ VX_ENGINE_METHOD(push_state)
 PyObject* pop_state(PyObject* self, PyObject*) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(auto guard, enter(self));
-    LexerRecord& e = rec(self);
+    PyLexerEngine& e = rec(self);
     std::optional<std::string> top = e.state_stack.with([](auto& st) -> std::optional<std::string> {
       if (st.empty()) return std::nullopt;
       std::string t = std::move(st.back());
@@ -560,7 +551,7 @@ Result<Ref> add_rule_impl(PyObject* self, PyObject* const* args, Py_ssize_t narg
   rule->func = std::move(func);
   rule->match = std::move(match);
 
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   ensure_state(e, state);
   e.states.with([&](StateTable& t) {
     auto& rules = t.find(state)->second.rules;
@@ -584,7 +575,7 @@ Result<Ref> set_ignore_impl(PyObject* self, PyObject* const* args, Py_ssize_t na
   VX_TRY(std::string state, to_utf8(a[0], "state"));
   VX_CHECK(check_str(a[1], "chars"));
   VX_TRY(auto chars, string_codepoints(a[1]));
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   ensure_state(e, state);
   e.states.with([&](StateTable& t) { t.find(state)->second.ignore = std::move(chars); });
   return Ref::none();
@@ -601,7 +592,7 @@ Result<Ref> set_error_func_impl(PyObject* self, PyObject* const* args, Py_ssize_
   VX_TRY(auto guard, enter(self));
   VX_TRY(std::string state, to_utf8(a[0], "state"));
   Ref func = a[1] != Py_None ? Ref::borrow(a[1]) : Ref();
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   ensure_state(e, state);
   Ref previous = e.states.with([&](StateTable& t) { return std::exchange(t.find(state)->second.error_func, std::move(func)); });
   return Ref::none();  // `previous` is released after the table was left
@@ -666,7 +657,7 @@ Result<Ref> restore_state_impl(PyObject* self, PyObject* const* args, Py_ssize_t
   VX_TRY(uint64_t lineno, to_u64(a[2], "lineno"));
   VX_TRY(std::string current, to_utf8(a[3], "current_state"));
   VX_TRY(auto stack, to_text_list(a[4], "state_stack"));
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   const bool known = e.states.with([&](StateTable& t) {
     if (t.find(current) == t.end()) return false;
     return std::all_of(stack.begin(), stack.end(), [&](const std::string& s) { return t.find(s) != t.end(); });
@@ -694,7 +685,7 @@ Result<Ref> skip_impl(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (a[0]) {
     VX_TRY(n, to_u64(a[0], "n"));
   }
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   if (e.pos > kMaxCounter - n) return Error::make(PyExc_OverflowError, "position exceeds the counter range");
   e.pos += n;
   return Ref::none();
@@ -717,7 +708,7 @@ Result<Ref> tokenize_impl(PyObject* self, PyObject* const* args, Py_ssize_t narg
   PyObject* a[1];
   VX_CHECK(bind_args(kTokenize, args, nargs, kwnames, a));
   VX_TRY(auto guard, enter(self));
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   if (a[0] && a[0] != Py_None) {
     VX_CHECK(check_str(a[0], "text"));
     VX_TRY(Ref previous, replace_input(e, a[0]));
@@ -757,48 +748,48 @@ int engine_set(PyObject* self, PyObject* v, Convert&& convert, Write&& write) {
 }
 
 PyObject* get_pos(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) { return py_int(e.pos); });
+  return engine_get(self, [](PyLexerEngine& e) { return py_int(e.pos); });
 }
 int set_pos(PyObject* self, PyObject* v, void*) {
-  return engine_set(self, v, u64_arg("pos"), [](LexerRecord& e, uint64_t n) -> Void {
+  return engine_set(self, v, u64_arg("pos"), [](PyLexerEngine& e, uint64_t n) -> Void {
     e.pos = n;
     return ok();
   });
 }
 PyObject* get_lineno(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) { return py_int(e.lineno); });
+  return engine_get(self, [](PyLexerEngine& e) { return py_int(e.lineno); });
 }
 int set_lineno(PyObject* self, PyObject* v, void*) {
-  return engine_set(self, v, u64_arg("lineno"), [](LexerRecord& e, uint64_t n) -> Void {
+  return engine_set(self, v, u64_arg("lineno"), [](PyLexerEngine& e, uint64_t n) -> Void {
     e.lineno = n;
     return ok();
   });
 }
 PyObject* get_data(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) -> Result<Ref> {
+  return engine_get(self, [](PyLexerEngine& e) -> Result<Ref> {
     Ref d = e.data.with([](Ref& r) { return r.share(); });
     if (d) return d;
     return py_str("");
   });
 }
 PyObject* get_length(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) { return py_int(e.length); });
+  return engine_get(self, [](PyLexerEngine& e) { return py_int(e.length); });
 }
 PyObject* get_input_revision(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) { return py_int(e.input_revision); });
+  return engine_get(self, [](PyLexerEngine& e) { return py_int(e.input_revision); });
 }
 PyObject* get_current_state(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) { return py_str(*current_state_of(e)); });
+  return engine_get(self, [](PyLexerEngine& e) { return py_str(*current_state_of(e)); });
 }
 PyObject* get_state_stack(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) -> Result<Ref> {
+  return engine_get(self, [](PyLexerEngine& e) -> Result<Ref> {
     std::vector<std::string> stack = e.state_stack.with([](auto& st) { return st; });
     return py_str_list(stack);
   });
 }
 int set_state_stack(PyObject* self, PyObject* v, void*) {
   return engine_set(self, v, [](PyObject* o) { return to_text_list(o, "states"); },
-                    [](LexerRecord& e, std::vector<std::string> stack) -> Void {
+                    [](PyLexerEngine& e, std::vector<std::string> stack) -> Void {
                       const bool known = e.states.with([&](StateTable& t) {
                         return std::all_of(stack.begin(), stack.end(),
                                            [&](const std::string& s) { return t.find(s) != t.end(); });
@@ -809,10 +800,10 @@ int set_state_stack(PyObject* self, PyObject* v, void*) {
                     });
 }
 PyObject* get_callback_owner(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) { return owner_of(e); });
+  return engine_get(self, [](PyLexerEngine& e) { return owner_of(e); });
 }
 int set_callback_owner(PyObject* self, PyObject* v, void*) {
-  return engine_set(self, v, object_arg, [](LexerRecord& e, Ref o) -> Void {
+  return engine_set(self, v, object_arg, [](PyLexerEngine& e, Ref o) -> Void {
     Ref stored = o.get() == Py_None ? Ref() : std::move(o);
     Ref previous = e.callback_owner.with([&](Ref& r) { return std::exchange(r, std::move(stored)); });
     return ok();
@@ -820,7 +811,7 @@ int set_callback_owner(PyObject* self, PyObject* v, void*) {
 }
 
 PyObject* get_matcher_kinds(PyObject* self, void*) {
-  return engine_get(self, [](LexerRecord& e) -> Result<Ref> {
+  return engine_get(self, [](PyLexerEngine& e) -> Result<Ref> {
     std::vector<std::pair<std::string, std::vector<const char*>>> kinds = e.states.with([](StateTable& t) {
       std::vector<std::pair<std::string, std::vector<const char*>>> out;
       for (const auto& [name, st] : t) {
@@ -844,7 +835,7 @@ PyObject* get_matcher_kinds(PyObject* self, void*) {
 
 int engine_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(self));
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   if (!e.thread.on_owner_thread() || e.borrow.held_exclusively()) return 0;
   if (Ref* owner = e.callback_owner.peek()) Py_VISIT(owner->get());
   if (Ref* data = e.data.peek()) Py_VISIT(data->get());
@@ -861,7 +852,7 @@ int engine_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int engine_clear(PyObject* self) {
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   if (!e.thread.on_owner_thread()) {
     // Clearing from another thread is refused like any other use.
     raise_panic((std::string(kNativeName) + " is unsendable, but sent to another thread").c_str());
@@ -883,9 +874,9 @@ int engine_clear(PyObject* self) {
 }
 
 void engine_dealloc(PyObject* self) {
-  LexerRecord& e = rec(self);
+  PyLexerEngine& e = rec(self);
   if (e.thread.may_drop(kNativeName, self)) {
-    dealloc_box<LexerRecord>(self);
+    dealloc_box<PyLexerEngine>(self);
     return;
   }
   // Dropped on a foreign thread: the native state is not released.
@@ -900,7 +891,7 @@ PyObject* engine_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
     static constexpr Signature kNew{.function = "LexerEngine.__new__", .names = nullptr, .count = 0,
                                     .positional = 0, .required_positional = 0};
     VX_CHECK(bind_args(kNew, args, kwargs, nullptr));
-    return new_box<LexerRecord>(tp);
+    return new_box<PyLexerEngine>(tp);
   });
 }
 
@@ -951,7 +942,7 @@ PyType_Slot kSlots[] = {
 
 PyType_Spec kSpec = {
     .name = "builtins.LexerEngine",
-    .basicsize = sizeof(Box<LexerRecord>),
+    .basicsize = sizeof(Box<PyLexerEngine>),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
     .slots = kSlots,

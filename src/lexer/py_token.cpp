@@ -17,7 +17,7 @@ namespace {
 
 TypeCell g_token_type;
 
-TokenRecord& rec(PyObject* self) { return unbox<TokenRecord>(self); }
+PyToken& rec(PyObject* self) { return unbox<PyToken>(self); }
 
 // --- construction ----------------------------------------------------------
 
@@ -27,8 +27,8 @@ constexpr Signature kNew{.function = "Token.__new__", .names = kNewNames, .count
 
 Result<Ref> make_token(PyTypeObject* tp, std::shared_ptr<const std::string> type, Ref value, Ref lexer,
                        uint64_t lineno, uint64_t lexpos, uint64_t end) {
-  VX_TRY(Ref obj, new_box<TokenRecord>(tp));
-  TokenRecord& r = rec(obj.get());
+  VX_TRY(Ref obj, new_box<PyToken>(tp));
+  PyToken& r = rec(obj.get());
   r.type = std::move(type);
   r.value = std::move(value);
   r.lexer = lexer ? std::move(lexer) : Ref::none();
@@ -70,30 +70,30 @@ PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 // --- properties --------------------------------------------------------------
 
 PyObject* get_type(PyObject* self, void*) {
-  return get_property<TokenRecord>(self, [](TokenRecord& r) { return py_str(*r.type); });
+  return get_property<PyToken>(self, [](PyToken& r) { return py_str(*r.type); });
 }
 int set_type(PyObject* self, PyObject* v, void*) {
-  return set_property<TokenRecord>(self, v, text_arg("val"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
+  return set_property<PyToken>(self, v, text_arg("val"), [](PyToken& r, auto t) { r.type = std::move(t); });
 }
 int set_sym_type(PyObject* self, PyObject* v, void*) {
-  return set_property<TokenRecord>(self, v, text_arg("value"), [](TokenRecord& r, auto t) { r.type = std::move(t); });
+  return set_property<PyToken>(self, v, text_arg("value"), [](PyToken& r, auto t) { r.type = std::move(t); });
 }
 PyObject* get_value(PyObject* self, void*) {
-  return get_property<TokenRecord>(self, [](TokenRecord& r) -> Result<Ref> { return r.value.share(); });
+  return get_property<PyToken>(self, [](PyToken& r) -> Result<Ref> { return r.value.share(); });
 }
 int set_value(PyObject* self, PyObject* v, void*) {
-  return set_property<TokenRecord>(self, v, object_arg, [](TokenRecord& r, Ref o) { r.value = std::move(o); });
+  return set_property<PyToken>(self, v, object_arg, [](PyToken& r, Ref o) { r.value = std::move(o); });
 }
 PyObject* get_lexer(PyObject* self, void*) {
-  return get_property<TokenRecord>(self, [](TokenRecord& r) -> Result<Ref> { return r.lexer.share(); });
+  return get_property<PyToken>(self, [](PyToken& r) -> Result<Ref> { return r.lexer.share(); });
 }
 int set_lexer(PyObject* self, PyObject* v, void*) {
-  return set_property<TokenRecord>(self, v, object_arg, [](TokenRecord& r, Ref o) { r.lexer = std::move(o); });
+  return set_property<PyToken>(self, v, object_arg, [](PyToken& r, Ref o) { r.lexer = std::move(o); });
 }
-VX_U64_PROPERTY(TokenRecord, get_lineno, set_lineno, lineno, "lineno")
-VX_U64_PROPERTY(TokenRecord, get_lexpos, set_lexpos, lexpos, "lexpos")
-VX_U64_PROPERTY(TokenRecord, get_index, set_index, lexpos, "val")
-VX_U64_PROPERTY(TokenRecord, get_end, set_end, end, "end")
+VX_U64_PROPERTY(PyToken, get_lineno, set_lineno, lineno, "lineno")
+VX_U64_PROPERTY(PyToken, get_lexpos, set_lexpos, lexpos, "lexpos")
+VX_U64_PROPERTY(PyToken, get_index, set_index, lexpos, "val")
+VX_U64_PROPERTY(PyToken, get_end, set_end, end, "end")
 
 PyGetSetDef kGetSet[] = {
     {"value", get_value, set_value, nullptr, nullptr},
@@ -111,7 +111,7 @@ PyGetSetDef kGetSet[] = {
 
 PyObject* token_repr(PyObject* self) {
   return boundary([&]() -> Result<Ref> {
-    TokenRecord& r = rec(self);
+    PyToken& r = rec(self);
     VX_TRY(auto guard, borrow_shared(r.borrow));
     std::string out = "Token(type=" + quote_name(*r.type) + ", value=" + display_value(r.value.get()) +
                       ", lineno=" + std::to_string(r.lineno) + ", pos=" + std::to_string(r.lexpos) + ")";
@@ -130,10 +130,10 @@ Result<bool> values_equal(PyObject* a, PyObject* b) { return truth(Ref::steal(Py
 
 // Token == other: Result holds Py_True, Py_False or Py_NotImplemented.
 Result<Ref> token_equals(PyObject* self, PyObject* other) {
-  TokenRecord& r = rec(self);
+  PyToken& r = rec(self);
   VX_TRY(auto guard, borrow_shared(r.borrow));
   if (is_token(other)) {
-    TokenRecord& o = rec(other);
+    PyToken& o = rec(other);
     if (o.borrow.try_shared()) {
       SharedGuard other_guard(&o.borrow);
       if (*r.type != *o.type) return py_bool(false);
@@ -177,7 +177,7 @@ PyObject* token_richcompare(PyObject* self, PyObject* other, int op) {
 
 int token_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(self));
-  TokenRecord& r = rec(self);
+  PyToken& r = rec(self);
   if (r.borrow.held_exclusively()) return 0;
   Py_VISIT(r.value.get());
   Py_VISIT(r.lexer.get());
@@ -185,7 +185,7 @@ int token_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int token_clear(PyObject* self) {
-  return clear_record<TokenRecord>(self, [](TokenRecord& r) {
+  return clear_record<PyToken>(self, [](PyToken& r) {
     return std::pair(std::exchange(r.value, Ref::none()), std::exchange(r.lexer, Ref::none()));
   });
 }
@@ -193,7 +193,7 @@ int token_clear(PyObject* self) {
 PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>("Token(tok_type, value, lineno=1, lexpos=0, end=None, lexer=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(token_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<TokenRecord>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<PyToken>)},
     {Py_tp_traverse, reinterpret_cast<void*>(token_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(token_clear)},
     {Py_tp_repr, reinterpret_cast<void*>(token_repr)},
@@ -204,7 +204,7 @@ PyType_Slot kSlots[] = {
 
 PyType_Spec kSpec = {
     .name = "builtins.Token",
-    .basicsize = sizeof(Box<TokenRecord>),
+    .basicsize = sizeof(Box<PyToken>),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
     .slots = kSlots,
@@ -226,7 +226,7 @@ bool is_token(PyObject* obj) noexcept {
 }
 
 Result<TokenFields> read_token(PyObject* obj) {
-  TokenRecord& r = rec(obj);
+  PyToken& r = rec(obj);
   VX_TRY(auto guard, borrow_shared(r.borrow));
   return TokenFields{r.type, r.value.share(), r.lineno, r.lexpos, r.end};
 }

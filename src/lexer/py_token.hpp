@@ -10,7 +10,7 @@
 
 namespace vx {
 
-struct TokenRecord {
+struct PyToken {
   BorrowFlag borrow;
   std::shared_ptr<const std::string> type;  // shared with the rule that made the token
   Ref value;                                // never empty

@@ -8,7 +8,7 @@ namespace vx {
 namespace {
 
 TypeCell g_lr_table_type;
-using Obj = LRTableObject;
+using Obj = PyLRTable;
 
 Result<Ref> entry_value(const ActionEntry& e) {
   if (!e) return Ref::none();

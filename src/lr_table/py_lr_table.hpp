@@ -10,8 +10,8 @@
 
 namespace vx {
 
-struct LRTableObject {
-  LRTableObject(LRTable t, std::shared_ptr<const ParserTables> p) : table(std::move(t)), tables(std::move(p)) {}
+struct PyLRTable {
+  PyLRTable(LRTable t, std::shared_ptr<const ParserTables> p) : table(std::move(t)), tables(std::move(p)) {}
   LRTable table;
   std::shared_ptr<const ParserTables> tables;
   BorrowFlag borrow;

@@ -61,19 +61,36 @@ def test_conversions_accept(kind, value, result):
     assert probe.convert(kind, value) == result
 
 
+class Indexable:
+    """Has __getitem__ and __len__ but is no registered Sequence."""
+
+    def __getitem__(self, i):
+        if i < 2:
+            return i
+        raise IndexError
+
+    def __len__(self):
+        return 2
+
+
 @pytest.mark.parametrize(
     "kind, value, exc, message",
     [
         ("u32", -1, OverflowError, "out of range integral type conversion attempted"),
         ("u32", 2**32, OverflowError, "out of range integral type conversion attempted"),
         ("i32", 2**31, OverflowError, "out of range integral type conversion attempted"),
-        ("i32", 2**70, OverflowError, None),  # the interpreter's own message
+        ("i32", 2**63 - 1, OverflowError, "out of range integral type conversion attempted"),
+        # beyond 64 bits the interpreter's own message stands
+        ("i32", 2**70, OverflowError, "Python int too large to convert to C long"),
+        ("i32", -(2**70), OverflowError, "Python int too large to convert to C long"),
+        ("u32", 2**70, OverflowError, "Python int too large to convert to C long"),
         ("u64", -1, OverflowError, None),
         ("u64", 1.0, TypeError, None),
         ("bool", 1, TypeError, "'int' object is not an instance of 'bool'"),
         ("bool", None, TypeError, "'None' is not an instance of 'bool'"),
         ("list", "ab", TypeError, "Can't extract `str` to `Vec`"),
         ("list", 5, TypeError, "'int' object is not an instance of 'Sequence'"),
+        ("list", Indexable(), TypeError, "'Indexable' object is not an instance of 'Sequence'"),
         ("tuple2", (1, 2, 3), ValueError, "expected tuple of length 2, but got tuple of length 3"),
         ("tuple2", [1, 2], TypeError, "'list' object is not an instance of 'tuple'"),
         ("str", "\ud800", UnicodeEncodeError, None),
@@ -96,14 +113,8 @@ def test_numpy_bool_is_accepted():
 def test_sequence_abc_registration_counts():
     import collections.abc
 
-    class Seq:
-        def __getitem__(self, i):
-            if i < 2:
-                return i
-            raise IndexError
-
-        def __len__(self):
-            return 2
+    class Seq(Indexable):
+        pass
 
     collections.abc.Sequence.register(Seq)
     assert probe.convert("list", Seq()) == [0, 1]

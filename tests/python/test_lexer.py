@@ -1,3 +1,4 @@
+import ctypes
 import gc
 import re
 import sys
@@ -37,6 +38,15 @@ def calc_lexer(LE):
     lx.set_literals("+-*/()=")
     lx.callback_owner = lx
     return lx
+
+
+def gc_clear(obj):
+    """Runs the garbage collector's clear of `obj`'s class on `obj`."""
+    get_slot = ctypes.pythonapi.PyType_GetSlot
+    get_slot.restype = ctypes.c_void_p
+    get_slot.argtypes = [ctypes.py_object, ctypes.c_int]
+    py_tp_clear = 51
+    return ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(get_slot(type(obj), py_tp_clear))(obj)
 
 
 # --- engine record, states and the state stack ---------------------------------------
@@ -392,6 +402,21 @@ def test_illegal_character(LE, text, message):
     assert str(info.value) == message and info.value.text == text and info.value.pos == 0
 
 
+@pytest.mark.parametrize("pattern", ["b*", None])  # an empty match, an illegal character
+def test_lex_error_slices_the_input_before_importing(LE, monkeypatch, pattern):
+    class Unsliceable(str):
+        def __getitem__(self, key):
+            raise LookupError("slice")
+
+    lx = LE()
+    if pattern:
+        lx.add_rule("INITIAL", "E", pattern)
+    lx.input(Unsliceable("c"))
+    monkeypatch.setitem(sys.modules, "vexlor.core.lexer_engine", None)
+    with pytest.raises(LookupError, match="^slice$"):
+        lx.token()
+
+
 def test_error_function(LE, matcher):
     lx = LE()
     lx.add_rule("INITIAL", "A", "a")
@@ -490,6 +515,32 @@ def test_match_method_that_moves_restarts_the_scan(LE):
     assert [(t.value, t.lexpos) for t in toks] == [("a", 1)] and calls == [0, 1]
 
 
+@pytest.mark.parametrize("action, restarts", [
+    (lambda lx: lx.begin("S"), True),
+    (lambda lx: lx.begin("INITIAL"), False),  # the same state name
+    (lambda lx: lx.input(lx.data), True),
+    (lambda lx: setattr(lx, "lineno", 9), False),
+], ids=["begin-other", "begin-same", "new-input", "lineno"])
+def test_match_method_side_effects(LE, action, restarts):
+    lx = LE()
+    lx.add_state("S")
+    a = re.compile("a")
+    calls = []
+
+    class Compiled:
+        def match(self, text, pos):
+            calls.append(pos)
+            if len(calls) == 1:
+                action(lx)
+            return a.match(text, pos)
+
+    lx.add_rule("INITIAL", "A", "a", compiled=Compiled())
+    lx.input("ab")
+    tok = lx.token()
+    assert len(calls) == (2 if restarts else 1)
+    assert (tok.type, tok.lexpos, tok.lineno) == ("A", 0, 1)  # the scan's line number, not one set meanwhile
+
+
 def test_match_end_is_used_unchanged(LE):
     lx = LE()
 
@@ -541,6 +592,27 @@ def test_cycles_through_the_engine_are_collected(LE):
     del lx, m
     gc.collect()
     assert r() is None
+
+
+def test_gc_clear(LE):
+    lx = LE()
+    lx.add_rule("S", "A", "a", func=lambda t: gc_clear(lx))  # refused while the engine is in use
+    lx.set_literals("+")
+    lx.input("a+a")
+    lx.push_state("S")
+    lx.lineno = 5
+    lx.callback_owner = object()
+    assert lx.token() == 0 and (lx.pos, lx.length) == (1, 3)
+    assert gc_clear(lx) == 0
+    assert (lx.data, lx.pos, lx.length, lx.lineno, lx.current_state, lx.state_stack, lx.input_revision,
+            lx.callback_owner, lx.matcher_kinds) == ("", 0, 0, 5, "S", ["INITIAL"], 1, None, {})
+    assert lx.token() is None
+    for call in (lambda: lx.begin("INITIAL"), lx.pop_state, lambda: (lx.input("+"), lx.token())):
+        with pytest.raises(ValueError, match='^Undefined lexer state "INITIAL"$'):
+            call()
+    assert lx.state_stack == []  # the popped entry stays removed
+    lx.add_state("INITIAL")
+    assert pairs(lx.tokenize("+")) == [("+", "+")]  # the literal set survives
 
 
 # --- threads, leaks --------------------------------------------------------------------------

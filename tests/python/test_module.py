@@ -1,4 +1,5 @@
 import importlib
+import importlib.util
 import sys
 
 import pytest
@@ -46,6 +47,37 @@ def test_class_traits(core):
         weakref.ref(t)
 
 
+# name: (text signature, or None for a class that cannot be created from Python;
+#        takes part in GC; arguments for an instance)
+CLASS_TRAITS = {
+    "Grammar": ("(terminals=None)", False, ()),
+    "LRTable": (None, False, None),
+    "ParsedSymbol": ("(sym_type, value=None, lineno=1, endlineno=1, lexpos=0, endlexpos=0)", True, ("S",)),
+    "Token": ("(tok_type, value, lineno=1, lexpos=0, end=None, lexer=None)", True, None),  # unhashable
+    "LexerEngine": ("()", True, ()),
+}
+
+
+@pytest.mark.parametrize("name", CLASS_TRAITS)
+def test_common_class_traits(core, name):
+    import gc
+
+    cls = getattr(core, name)
+    signature, collected, args = CLASS_TRAITS[name]
+    assert (cls.__module__, cls.__qualname__, cls.__bases__) == ("builtins", name, (object,))
+    assert cls.__doc__ is None and cls.__text_signature__ == signature
+    assert (cls.__dictoffset__, cls.__weakrefoffset__) == (0, 0)
+    assert not cls.__flags__ & (1 << 10)  # not a base type
+    assert bool(cls.__flags__ & (1 << 14)) is collected
+    if signature is None:
+        with pytest.raises(TypeError):
+            cls()
+    if args is not None:
+        obj = cls(*args)
+        assert gc.is_tracked(obj) is collected
+        assert hash(obj) == object.__hash__(obj)
+
+
 def test_reimport_registers_the_same_classes(core):
     token_class = core.Token
     del sys.modules["vexlor._core_rs"]
@@ -56,3 +88,41 @@ def test_reimport_registers_the_same_classes(core):
         assert fresh.__all__ == core.__all__
     finally:
         sys.modules["vexlor._core_rs"] = core
+
+
+def _raise(exc):
+    raise exc
+
+
+@pytest.mark.parametrize(
+    "prepare, exc, message, leading",
+    [
+        (lambda m: setattr(m, "__all__", ["mine"]), None, None, ["mine"]),
+        (lambda m: setattr(m, "__getattr__", lambda name: _raise(AttributeError(name))), None, None, []),
+        (lambda m: setattr(m, "__all__", ("mine",)), TypeError, "'tuple' object is not an instance of 'list'", None),
+        (lambda m: setattr(m, "__getattr__", lambda name: _raise(KeyError(name))), KeyError, "'__all__'", None),
+    ],
+)
+def test_registration_into_a_fresh_module(core, prepare, exc, message, leading):
+    spec = importlib.util.find_spec("vexlor._core_rs")
+    fresh = importlib.util.module_from_spec(spec)
+    prepare(fresh)
+    if exc is None:
+        kept = getattr(fresh, "__all__", None)
+        spec.loader.exec_module(fresh)
+        assert fresh.__all__ == leading + core.__all__
+        assert kept is None or fresh.__all__ is kept  # appended to, not replaced
+        assert fresh.Token is core.Token
+    else:
+        with pytest.raises(exc) as info:
+            spec.loader.exec_module(fresh)
+        assert str(info.value) == message
+        assert "version" not in vars(fresh)  # the first registration failed
+
+
+@pytest.mark.parametrize("make", [lambda c, inner: c.Token("T", inner), lambda c, inner: c.ParsedSymbol("S", inner)])
+def test_long_chains_of_records_are_freed(core, make):
+    chain = None
+    for _ in range(500_000):
+        chain = make(core, chain)
+    del chain  # one deallocation per link, which must not recurse as deep as the chain

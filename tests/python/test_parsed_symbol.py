@@ -84,6 +84,31 @@ def test_setters_and_deletion(PS):
         s.other = 1
 
 
+def test_borrow_refusals(PS):
+    s = PS("a")
+    seen = {}
+
+    class Meddler:
+        def __str__(self):  # runs while repr holds shared access
+            try:
+                s.lineno = 2
+            except RuntimeError as e:
+                seen["write during repr"] = str(e)
+            return "m"
+
+        def __del__(self):  # runs while the value setter holds exclusive access
+            try:
+                s.value
+            except RuntimeError as e:
+                seen["read during write"] = str(e)
+
+    s.value = Meddler()
+    assert repr(s) == 'ParsedSymbol(type="a", value=m)'
+    s.value = None
+    assert seen == {"write during repr": "Already borrowed", "read during write": "Already mutably borrowed"}
+    assert (s.lineno, s.value) == (1, None)
+
+
 def test_identity_equality_and_hashing(PS):
     a, b = PS("a", 1), PS("a", 1)
     assert a != b and a == a

@@ -179,6 +179,17 @@ def test_equality_with_the_python_token(Token):
     assert Token("A", "x") != py_tokens.Token("B", "x")
 
 
+def test_equality_imports_the_package_token_class_when_needed(Token, monkeypatch):
+    import sys
+
+    monkeypatch.setitem(sys.modules, "vexlor.core.tokens", None)  # any import of it now fails
+    assert Token("A", 1) == Token("A", 1)  # two native tokens: nothing imported
+    with pytest.raises(ImportError):
+        Token("A", 1) == 1
+    monkeypatch.undo()
+    assert Token("A", "x") == py_tokens.Token("A", "x")  # imported again at this comparison
+
+
 def test_equality_propagates_value_errors(Token):
     class Boom:
         def __eq__(self, other):
