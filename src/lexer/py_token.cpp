@@ -69,14 +69,23 @@ PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 
 // --- properties --------------------------------------------------------------
 
+// A rule function that retypes its token often writes the name it already
+// has (an identifier that is no keyword): the shared name then stays.
+void store_type(PyToken& r, std::string text) {
+  if (*r.type != text) r.type = std::make_shared<const std::string>(std::move(text));
+}
+auto utf8_arg(const char* note) {
+  return [note](PyObject* v) { return to_utf8(v, note); };
+}
+
 PyObject* get_type(PyObject* self, void*) {
   return get_property<PyToken>(self, [](PyToken& r) { return py_str(*r.type); });
 }
 int set_type(PyObject* self, PyObject* v, void*) {
-  return set_property<PyToken>(self, v, text_arg("val"), [](PyToken& r, auto t) { r.type = std::move(t); });
+  return set_property<PyToken>(self, v, utf8_arg("val"), store_type);
 }
 int set_sym_type(PyObject* self, PyObject* v, void*) {
-  return set_property<PyToken>(self, v, text_arg("value"), [](PyToken& r, auto t) { r.type = std::move(t); });
+  return set_property<PyToken>(self, v, utf8_arg("value"), store_type);
 }
 PyObject* get_value(PyObject* self, void*) {
   return get_property<PyToken>(self, [](PyToken& r) -> Result<Ref> { return r.value.share(); });
