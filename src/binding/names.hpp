@@ -14,11 +14,6 @@ PyObject* intern(const char* text) noexcept;
 VX_NAME(add_note)
 VX_NAME(type)
 VX_NAME(value)
-VX_NAME(lineno)
-VX_NAME(lexpos)
-VX_NAME(end)
-VX_NAME(index)
-VX_NAME(encode)
 #undef VX_NAME
 
 }  // namespace vx::names

@@ -68,14 +68,21 @@ Grammar make_grammar(const GrammarSpec& spec) {
 }
 
 namespace {
-template <class NameOf>
-std::string join_names(std::span<const SymbolId> ids, NameOf&& name_of) {
+// The texts joined by single spaces.
+std::string joined(const std::vector<std::string>& texts) {
   std::string out;
-  for (SymbolId id : ids) {
+  for (const auto& t : texts) {
     if (!out.empty()) out += ' ';
-    out += name_of(id);
+    out += t;
   }
   return out;
+}
+
+template <class NameOf>
+std::string join_names(std::span<const SymbolId> ids, NameOf&& name_of) {
+  std::vector<std::string> texts;
+  for (SymbolId id : ids) texts.push_back(name_of(id));
+  return joined(texts);
 }
 }  // namespace
 
@@ -95,12 +102,7 @@ std::string set_of(const Grammar& g, const SymbolSets& sets, std::string_view ke
   std::vector<std::string> m;
   for (SymbolId s : sets.members(*e)) m.push_back(s == kEmptySymbol ? "<e>" : g.name(s));
   std::sort(m.begin(), m.end());
-  std::string out;
-  for (const auto& s : m) {
-    if (!out.empty()) out += ' ';
-    out += s;
-  }
-  return out;
+  return joined(m);
 }
 
 std::string items(std::span<const LrItem> list) {
@@ -118,24 +120,14 @@ std::string action_row(const LRTable& t, size_t state) {
     cells.push_back(t.symbol_name(c.symbol) + ":" + (c.entry ? std::to_string(*c.entry) : std::string("err")));
   }
   std::sort(cells.begin(), cells.end());
-  std::string out;
-  for (const auto& c : cells) {
-    if (!out.empty()) out += ' ';
-    out += c;
-  }
-  return out;
+  return joined(cells);
 }
 
 std::string goto_row(const LRTable& t, size_t state) {
   std::vector<std::string> cells;
   for (const auto& c : t.goto_row(state)) cells.push_back(t.symbol_name(c.symbol) + ":" + std::to_string(c.target));
   std::sort(cells.begin(), cells.end());
-  std::string out;
-  for (const auto& c : cells) {
-    if (!out.empty()) out += ' ';
-    out += c;
-  }
-  return out;
+  return joined(cells);
 }
 
 std::string dump(const LRTable& t) {
