@@ -73,7 +73,8 @@ Error&& Error::with_argument_note(std::string_view name) && {
   if (exc_) {
     Ref note = Ref::steal(PyUnicode_FromFormat("while processing '%.*s'", static_cast<int>(name.size()), name.data()));
     Ref r;
-    if (note) r = Ref::steal(PyObject_CallMethodOneArg(exc_.get(), names::add_note(), note.get()));
+    PyObject* method = note ? names::add_note() : nullptr;
+    if (method) r = Ref::steal(PyObject_CallMethodOneArg(exc_.get(), method, note.get()));
     if (!r) PyErr_Clear();
   }
   return std::move(*this);

@@ -3,11 +3,9 @@
 namespace vx::names {
 
 PyObject* intern(const char* text) noexcept {
-  // Interned strings are kept by the interpreter; we hold one more reference
+  // The interpreter keeps interned strings; the caller keeps this reference
   // for the life of the process.
-  PyObject* s = PyUnicode_InternFromString(text);
-  if (!s) PyErr_Clear();
-  return s;
+  return PyUnicode_InternFromString(text);
 }
 
 }  // namespace vx::names

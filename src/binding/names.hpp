@@ -2,18 +2,50 @@
 // the life of the process.
 #pragma once
 
+#include <atomic>
+
 #include "binding/python.hpp"
 
 namespace vx::names {
 
-// Returns a borrowed, immortal-for-our-purposes interned string.
+// A new interned string, or nullptr with the error pending.
 PyObject* intern(const char* text) noexcept;
 
-#define VX_NAME(ident) \
-  inline PyObject* ident() noexcept { static PyObject* s = intern(#ident); return s; }
+// One interned name, kept once made. A failure to make it is not kept: the
+// accessor returns nullptr with the error pending, and the next call tries
+// again.
+template <const char* Text>
+PyObject* interned() noexcept {
+  static std::atomic<PyObject*> cell{nullptr};
+  PyObject* s = cell.load(std::memory_order_acquire);
+  if (s) return s;
+  s = intern(Text);
+  if (!s) return nullptr;
+  PyObject* expected = nullptr;
+  if (!cell.compare_exchange_strong(expected, s, std::memory_order_acq_rel)) {
+    Py_DECREF(s);
+    return expected;
+  }
+  return s;
+}
+
+#define VX_NAME(ident)                                \
+  inline constexpr char ident##_text[] = #ident;      \
+  inline PyObject* ident() noexcept { return interned<ident##_text>(); }
 VX_NAME(add_note)
 VX_NAME(type)
 VX_NAME(value)
+VX_NAME(lineno)
+VX_NAME(lexpos)
+VX_NAME(index)
+VX_NAME(end)
+VX_NAME(action_style)
+VX_NAME(func)
+VX_NAME(namemap)
+VX_NAME(lexer)
+VX_NAME(parser)
+VX_NAME(_namemap)
+VX_NAME(__new__)
 #undef VX_NAME
 
 }  // namespace vx::names

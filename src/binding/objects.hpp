@@ -30,6 +30,24 @@ inline void list_put(PyObject* list, Py_ssize_t i, Ref item) { PyList_SET_ITEM(l
   return ok();
 }
 
+// Attribute `name` (an interned name that may be nullptr with its error
+// pending) of `obj`.
+[[nodiscard]] inline Result<Ref> get_attr(PyObject* obj, PyObject* name) {
+  if (!name) return Error::pending();
+  return checked(PyObject_GetAttr(obj, name));
+}
+// Same, but a missing attribute (AttributeError) is an empty Ref.
+[[nodiscard]] inline Result<Ref> get_optional_attr(PyObject* obj, PyObject* name) {
+  if (!name) return Error::pending();
+  PyObject* out = nullptr;
+  if (PyObject_GetOptionalAttr(obj, name, &out) < 0) return Error::pending();
+  return Ref::steal(out);
+}
+[[nodiscard]] inline Void set_attr(PyObject* obj, PyObject* name, PyObject* value) {
+  if (!name || PyObject_SetAttr(obj, name, value) < 0) return Error::pending();
+  return ok();
+}
+
 // A tuple of the given new references (taken over).
 template <class... R>
 [[nodiscard]] Result<Ref> make_tuple(R&&... items) {
@@ -41,6 +59,3 @@ template <class... R>
 }
 
 }  // namespace vx
-
-// A METH_FASTCALL | METH_KEYWORDS function as a PyMethodDef entry's ml_meth.
-#define VX_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))

@@ -30,14 +30,11 @@ Result<std::optional<std::string>> optional_text(PyObject* v, std::string_view n
 
 // --- construction -----------------------------------------------------------
 
-constexpr const char* kNewNames[] = {"terminals"};
-constexpr Signature kNew{.function = "Grammar.__new__", .names = kNewNames, .count = 1, .positional = 1,
-                         .required_positional = 0};
+using kNew = VX_SIGNATURE("Grammar", "Grammar(terminals=None)");
 
 PyObject* grammar_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[1];
-    VX_CHECK(bind_args(kNew, args, kwargs, a));
+    VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
     if (!a[0] || a[0] == Py_None) return new_box<Obj>(tp, Grammar());
     VX_TRY(auto terminals, to_text_list(a[0], "terminals"));
     return new_box<Obj>(tp, Grammar(terminals));
@@ -46,9 +43,7 @@ PyObject* grammar_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 
 // --- edits --------------------------------------------------------------------
 
-constexpr const char* kAddNames[] = {"name", "syms", "line", "precedence", "prec_tuple"};
-constexpr Signature kAdd{.function = "Grammar.add_production", .names = kAddNames, .count = 5, .positional = 5,
-                         .required_positional = 2};
+using kAdd = VX_SIGNATURE("Grammar", "add_production($self, name, syms, line=0, precedence=None, prec_tuple=None)");
 
 Result<PrecPair> prec_pair(PyObject* v) {
   VX_CHECK(check_tuple(v, 2, "prec_tuple"));
@@ -59,8 +54,7 @@ Result<PrecPair> prec_pair(PyObject* v) {
 
 PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[5];
-    VX_CHECK(bind_args(kAdd, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(kAdd::Args a, kAdd::bind(args, static_cast<size_t>(nargsf), kwnames));
     // Exclusive access covers the conversions: code they run cannot use the grammar.
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
     VX_TRY(std::string name, to_utf8(a[0], "name"));
@@ -82,14 +76,11 @@ PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   });
 }
 
-constexpr const char* kPrecNames[] = {"prec_specs"};
-constexpr Signature kPrec{.function = "Grammar.set_precedence", .names = kPrecNames, .count = 1, .positional = 1,
-                          .required_positional = 1};
+using kPrec = VX_SIGNATURE("Grammar", "set_precedence($self, prec_specs)");
 
 PyObject* set_precedence(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[1];
-    VX_CHECK(bind_args(kPrec, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(kPrec::Args a, kPrec::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
     VX_TRY(std::vector<Ref> specs, to_item_list(a[0], "prec_specs"));
     std::vector<PrecedenceGroup> groups;
@@ -105,14 +96,11 @@ PyObject* set_precedence(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   });
 }
 
-constexpr const char* kStartNames[] = {"start"};
-constexpr Signature kStart{.function = "Grammar.set_start", .names = kStartNames, .count = 1, .positional = 1,
-                           .required_positional = 0};
+using kStart = VX_SIGNATURE("Grammar", "set_start($self, start=None)");
 
 PyObject* set_start(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[1];
-    VX_CHECK(bind_args(kStart, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(kStart::Args a, kStart::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
     VX_TRY(auto start, optional_text(a[0], "start"));
     VX_CHECK(obj(self).grammar.set_start(start ? std::optional<std::string_view>(*start) : std::nullopt));
@@ -153,11 +141,9 @@ PyObject* get_follow(PyObject* self, void*) {
 }
 
 PyMethodDef kMethods[] = {
-    {"add_production", VX_FASTCALL(add_production), METH_FASTCALL | METH_KEYWORDS,
-     "add_production($self, name, syms, line=0, precedence=None, prec_tuple=None)\n--\n\n"},
-    {"set_precedence", VX_FASTCALL(set_precedence), METH_FASTCALL | METH_KEYWORDS,
-     "set_precedence($self, prec_specs)\n--\n\n"},
-    {"set_start", VX_FASTCALL(set_start), METH_FASTCALL | METH_KEYWORDS, "set_start($self, start=None)\n--\n\n"},
+    VX_METHOD_DEF(kAdd, add_production),
+    VX_METHOD_DEF(kPrec, set_precedence),
+    VX_METHOD_DEF(kStart, set_start),
     {"build_table", build_table, METH_NOARGS, "build_table($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -169,7 +155,7 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("Grammar(terminals=None)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>(kNew::doc)},
     {Py_tp_new, reinterpret_cast<void*>(grammar_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<Obj>)},
     {Py_tp_methods, kMethods},

@@ -7,6 +7,7 @@
 #include "binding/convert.hpp"
 #include "binding/imports.hpp"
 #include "binding/names.hpp"
+#include "binding/objects.hpp"
 #include "binding/properties.hpp"
 #include "binding/strings.hpp"
 #include "binding/type_def.hpp"
@@ -21,9 +22,7 @@ PyToken& rec(PyObject* self) { return unbox<PyToken>(self); }
 
 // --- construction ----------------------------------------------------------
 
-constexpr const char* kNewNames[] = {"tok_type", "value", "lineno", "lexpos", "end", "lexer"};
-constexpr Signature kNew{.function = "Token.__new__", .names = kNewNames, .count = 6, .positional = 6,
-                         .required_positional = 2};
+using kNew = VX_SIGNATURE("Token", "Token(tok_type, value, lineno=1, lexpos=0, end=None, lexer=None)");
 
 Result<Ref> make_token(PyTypeObject* tp, std::shared_ptr<const std::string> type, Ref value, Ref lexer,
                        uint64_t lineno, uint64_t lexpos, uint64_t end) {
@@ -40,8 +39,7 @@ Result<Ref> make_token(PyTypeObject* tp, std::shared_ptr<const std::string> type
 
 PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[6];
-    VX_CHECK(bind_args(kNew, args, kwargs, a));
+    VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
     VX_TRY(auto type, to_shared_text(a[0], "tok_type"));
     PyObject* value = a[1];
     uint64_t lineno = 1, lexpos = 0, end = 0;
@@ -157,12 +155,10 @@ Result<Ref> token_equals(PyObject* self, PyObject* other) {
   if (is < 0) return Error::pending();
   if (!is) return Ref::borrow(Py_NotImplemented);
   VX_TRY(Ref my_type, py_str(*r.type));
-  Ref other_type = Ref::steal(PyObject_GetAttr(other, names::type()));
-  if (!other_type) return Error::pending();
+  VX_TRY(Ref other_type, get_attr(other, names::type()));
   VX_TRY(bool same_type, values_equal(my_type.get(), other_type.get()));
   if (!same_type) return py_bool(false);
-  Ref other_value = Ref::steal(PyObject_GetAttr(other, names::value()));
-  if (!other_value) return Error::pending();
+  VX_TRY(Ref other_value, get_attr(other, names::value()));
   VX_TRY(bool eq, values_equal(r.value.get(), other_value.get()));
   return py_bool(eq);
 }
@@ -200,7 +196,7 @@ int token_clear(PyObject* self) {
 }
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("Token(tok_type, value, lineno=1, lexpos=0, end=None, lexer=None)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>(kNew::doc)},
     {Py_tp_new, reinterpret_cast<void*>(token_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<PyToken>)},
     {Py_tp_traverse, reinterpret_cast<void*>(token_traverse)},

@@ -31,7 +31,7 @@ Void register_attr(PyObject* module, const char* name, PyObject* obj) {
     return cast_error(all.get(), "list");
   }
   Ref text = Ref::steal(PyUnicode_FromString(name));
-  if (!text || PyList_Append(all.get(), text.get()) < 0) panic("could not append to __all__");
+  if (!text || PyList_Append(all.get(), text.get()) < 0) return Error::pending();
   if (PyObject_SetAttrString(module, name, obj) < 0) return Error::pending();
   return ok();
 }

@@ -22,9 +22,7 @@ namespace {
 TypeCell g_symbol_type;
 using Obj = ParsedSymbolObject;
 
-constexpr const char* kNewNames[] = {"sym_type", "value", "lineno", "endlineno", "lexpos", "endlexpos"};
-constexpr Signature kNew{.function = "ParsedSymbol.__new__", .names = kNewNames, .count = 6, .positional = 6,
-                         .required_positional = 1};
+using kNew = VX_SIGNATURE("ParsedSymbol", "ParsedSymbol(sym_type, value=None, lineno=1, endlineno=1, lexpos=0, endlexpos=0)");
 
 Result<Ref> wrap_in(PyTypeObject* tp, PyParsedSymbol sym) {
   VX_TRY(Ref obj, new_box<Obj>(tp));
@@ -34,13 +32,12 @@ Result<Ref> wrap_in(PyTypeObject* tp, PyParsedSymbol sym) {
 
 PyObject* symbol_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[6];
-    VX_CHECK(bind_args(kNew, args, kwargs, a));
+    VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
     VX_TRY(std::string name, to_utf8(a[0], "sym_type"));
     uint64_t numbers[4] = {1, 1, 0, 0};
     for (int i = 0; i < 4; ++i) {
       if (a[2 + i]) {
-        VX_TRY(numbers[i], to_u64(a[2 + i], kNewNames[2 + i]));
+        VX_TRY(numbers[i], to_u64(a[2 + i], kNew::signature.names[2 + i]));
       }
     }
     Ref value = (a[1] && a[1] != Py_None) ? Ref::borrow(a[1]) : Ref();
@@ -101,7 +98,7 @@ int symbol_clear(PyObject* self) {
 
 PyType_Slot kSlots[] = {
     {Py_tp_doc,
-     const_cast<char*>("ParsedSymbol(sym_type, value=None, lineno=1, endlineno=1, lexpos=0, endlexpos=0)\n--\n\n")},
+     const_cast<char*>(kNew::doc)},
     {Py_tp_new, reinterpret_cast<void*>(symbol_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<Obj>)},
     {Py_tp_traverse, reinterpret_cast<void*>(symbol_traverse)},

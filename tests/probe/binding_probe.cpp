@@ -11,14 +11,11 @@ namespace {
 using namespace vx;
 
 // bind(a, b, /, c=None, *, d, e=None): returns the five values, None where absent.
-constexpr const char* kBindNames[] = {"a", "b", "c", "d", "e"};
-constexpr Signature kBind{.function = "bind", .names = kBindNames, .count = 5, .positional = 3,
-                          .required_positional = 2, .positional_only = 2, .required_keyword_only = 1};
+using kBind = VX_SIGNATURE("", "bind(a, b, /, c=None, *, d, e=None)");
 
 PyObject* bind(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[5];
-    VX_CHECK(bind_args(kBind, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(kBind::Args a, kBind::bind(args, static_cast<size_t>(nargsf), kwnames));
     Ref t = Ref::steal(PyTuple_New(5));
     if (!t) return Error::pending();
     for (int i = 0; i < 5; ++i) PyTuple_SET_ITEM(t.get(), i, Py_NewRef(a[i] ? a[i] : Py_None));
@@ -27,9 +24,7 @@ PyObject* bind(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kw
 }
 
 // convert(kind, value): converts `value` (note "value") by the named converter.
-constexpr const char* kConvertNames[] = {"kind", "value"};
-constexpr Signature kConvert{.function = "convert", .names = kConvertNames, .count = 2, .positional = 2,
-                             .required_positional = 2};
+using kConvert = VX_SIGNATURE("", "convert(kind, value)");
 
 template <class T>
 Result<Ref> as_int(Result<T> r) {
@@ -39,8 +34,7 @@ Result<Ref> as_int(Result<T> r) {
 
 PyObject* convert(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
-    PyObject* a[2];
-    VX_CHECK(bind_args(kConvert, args, PyVectorcall_NARGS(nargsf), kwnames, a));
+    VX_TRY(kConvert::Args a, kConvert::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(std::string kind, to_utf8(a[0], "kind"));
     PyObject* v = a[1];
     if (kind == "u32") return as_int(to_u32(v, "value"));

@@ -1,7 +1,18 @@
 import gc
+import os
 import sys
 
 import pytest
+
+
+def pytest_sessionstart(session):
+    # The test command stages the freshly built package; make sure that is
+    # the one under test, not an older copy installed elsewhere.
+    stage = os.environ.get("VEXLOR_STAGE_DIR")
+    if stage:
+        from vexlor import _core_rs
+
+        assert os.path.realpath(_core_rs.__file__).startswith(os.path.realpath(stage) + os.sep), _core_rs.__file__
 
 
 @pytest.fixture

@@ -10,11 +10,11 @@ EXPECTED_ALL_ORDER = [
 ]
 
 
+NOT_BUILT_YET = {"LRParserEngine", "ParserControl", "TokenCursor", "_ProductionView", "_ReductionData"}
+
+
 def test_all_lists_registered_names_in_order(core):
-    assert core.__all__[0] == "version"
-    # Every registered class appears in its fixed place relative to the others.
-    assert core.__all__ == [n for n in EXPECTED_ALL_ORDER if n in core.__all__]
-    assert "Token" in core.__all__
+    assert core.__all__ == [n for n in EXPECTED_ALL_ORDER if n not in NOT_BUILT_YET]
     for name in core.__all__:
         assert getattr(core, name) is not None
 
@@ -122,7 +122,15 @@ def test_registration_into_a_fresh_module(core, prepare, exc, message, leading):
 
 @pytest.mark.parametrize("make", [lambda c, inner: c.Token("T", inner), lambda c, inner: c.ParsedSymbol("S", inner)])
 def test_long_chains_of_records_are_freed(core, make):
-    chain = None
+    import weakref
+
+    class Sentinel:
+        pass
+
+    innermost = Sentinel()
+    alive = weakref.ref(innermost)
+    chain = innermost
     for _ in range(500_000):
         chain = make(core, chain)
-    del chain  # one deallocation per link, which must not recurse as deep as the chain
+    del innermost, chain  # one deallocation per link, which must not recurse as deep as the chain
+    assert alive() is None  # the whole chain was freed, down to its last value

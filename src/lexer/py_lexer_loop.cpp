@@ -1,0 +1,199 @@
+// The token loop of LexerEngine: one token (or what a callback returned) per
+// call of next_token.
+#include <limits>
+#include <optional>
+
+#include "binding/convert.hpp"
+#include "binding/imports.hpp"
+#include "binding/objects.hpp"
+#include "binding/strings.hpp"
+#include "common/text.hpp"
+#include "lexer/py_lexer_record.hpp"
+#include "lexer/py_token.hpp"
+
+namespace vx::lex {
+namespace {
+
+// The state named `name` (the engine's current-state string) in `t`, or
+// nullptr; call inside the state table's cell.
+StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::shared_ptr<const std::string>& name) {
+  if (e.cached_state && e.cached_state_name == name && e.cached_generation == e.table_generation) {
+    return e.cached_state;
+  }
+  auto it = t.find(*name);
+  if (it == t.end()) return nullptr;
+  e.cached_state_name = name;
+  e.cached_state = &it->second;
+  e.cached_generation = e.table_generation;
+  return e.cached_state;
+}
+
+// Raises LexError(message, data[pos:length], pos): the input is sliced
+// before the package module is imported, on every path.
+Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t pos, uint64_t length) {
+  VX_TRY(Ref rest, checked(PySequence_GetSlice(data, static_cast<Py_ssize_t>(pos), static_cast<Py_ssize_t>(length))));
+  VX_TRY(Ref msg, py_str(message));
+  VX_TRY(Ref position, py_int(pos));
+  return package_exception("vexlor.core.lexer_engine", "LexError", {msg.get(), rest.get(), position.get()});
+}
+
+// One match found by a scan step: the rule, its end position and the
+// matched text object.
+struct Candidate {
+  RulePtr rule;
+  uint64_t end;
+  Ref value;
+};
+
+// The next token of the input, or an empty Ref at the end of the input.
+}  // namespace
+
+Result<Ref> next_token(PyLexerEngine& e) {
+  for (;;) {
+    // 1. End of input.
+    const uint64_t length = e.length;
+    if (e.pos >= length) return Ref();
+
+    // 2. The current state, 3. the characters it ignores, and 4. the scan's
+    // own snapshots: the state's error function and cached plan, the input.
+    std::shared_ptr<const std::string> state_name = current_state_of(e);
+    std::shared_ptr<const InputText> input = e.input.with([](auto& in) { return in; });
+    const bool ascii = input->is_ascii();
+    bool defined = true;
+    Ref error_func;
+    std::shared_ptr<const Plan> plan;
+    Outcome<IgnoreSkip> skipped = e.states.with([&](StateTable& t) -> Outcome<IgnoreSkip> {
+      StateConfig* st = find_current_state(e, t, state_name);
+      if (!st) {
+        defined = false;
+        return IgnoreSkip{0, 0, false};
+      }
+      error_func = st->error_func.share();
+      plan = st->plans[ascii ? 1 : 0];
+      return skip_ignored(*input, e.pos, e.lineno, st->ignore);
+    });
+    if (!defined) return undefined_state(*state_name);
+    if (!skipped.ok()) return Error(std::move(skipped).failure());
+    e.pos = skipped->pos;
+    e.lineno = skipped->lineno;
+    if (skipped->at_end) return Ref();
+    const uint64_t pos = skipped->pos;
+    const uint64_t lineno = skipped->lineno;
+
+    const std::string& text = input->utf8();
+    const size_t byte_pos = input->byte_offset(pos);
+    const char32_t cp = input->code_point(pos);
+    const bool utf8 = input->text_is_utf8();
+    Ref data = e.data.with([](Ref& r) { return r.share(); });
+    if (!data) panic("lexer input object missing below the input length");
+    const uint64_t revision = e.input_revision;
+    if (!plan) plan = plan_for(e, *state_name, ascii);
+
+    // 5. The plan's steps, in order; the first match wins.
+    std::optional<Candidate> candidate;
+    bool restart = false;
+    auto try_python = [&](const RulePtr& rule) -> Void {
+      if (utf8 && !rule->prefix.empty() && !prefix_fits(text, byte_pos, rule->prefix)) return ok();
+      VX_TRY(Ref position, py_int(pos));
+      VX_TRY(Ref m, checked(PyObject_CallFunctionObjArgs(rule->match.get(), data.get(), position.get(), nullptr)));
+      if (m.get() != Py_None) {
+        VX_TRY(Ref end_obj, checked(PyObject_CallMethod(m.get(), "end", nullptr)));
+        VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
+        VX_TRY(Ref value, checked(PyObject_CallMethod(m.get(), "group", "i", 0)));
+        candidate = Candidate{rule, end, std::move(value)};
+      }
+      // A match method that moved the scan's ground abandons the scan.
+      if (e.input_revision != revision || e.pos != pos || *current_state_of(e) != *state_name) {
+        candidate.reset();
+        restart = true;
+      }
+      return ok();
+    };
+    for (const Step& step : plan->steps) {
+      if (step.kind == Step::Kind::Group && utf8) {
+        if (auto m = match_group_step(*step.group, *input, pos, byte_pos)) {
+          VX_TRY(Ref value, py_str(std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
+          candidate = Candidate{step.rules[m->rule], m->end_pos, std::move(value)};
+          break;
+        }
+        continue;
+      }
+      for (const RulePtr& rule : step.rules) {
+        VX_CHECK(try_python(rule));
+        if (restart || candidate) break;
+      }
+      if (restart || candidate) break;
+    }
+    if (restart) continue;
+
+    // 6. A rule matched.
+    if (candidate) {
+      if (candidate->end == pos) {
+        return raise_lex_error(
+            "Rule " + quote_name(*candidate->rule->name) + " matched an empty string at pos " + std::to_string(pos),
+            data.get(), pos, length);
+      }
+      e.pos = candidate->end;
+      VX_TRY(Ref owner, owner_of(e));
+      VX_TRY(Ref tok, create_token(candidate->rule->name, std::move(candidate->value), std::move(owner), lineno, pos,
+                                   candidate->end));
+      if (!candidate->rule->func) return tok;
+      VX_TRY(Ref result, checked(PyObject_CallOneArg(candidate->rule->func.get(), tok.get())));
+      if (result.get() != Py_None) return result;
+      continue;  // the token is dropped; scan on from the advanced position
+    }
+
+    // 7. A literal character.
+    const bool literal = e.literals.with([&](auto& set) { return set.count(cp) != 0; });
+    if (literal) {
+      e.pos = pos + 1;
+      if (cp < 0xD800 || cp > 0xDFFF) {
+        VX_TRY(Ref owner, owner_of(e));
+        VX_TRY(Ref value, checked(PyUnicode_FromOrdinal(static_cast<int>(cp))));
+        std::shared_ptr<const std::string> name;
+        if (cp < 128) {
+          auto& slot = e.ascii_literal_names[cp];
+          if (!slot) slot = std::make_shared<const std::string>(1, static_cast<char>(cp));
+          name = slot;
+        } else {
+          std::string ch;
+          append_utf8(ch, cp);
+          name = std::make_shared<const std::string>(std::move(ch));
+        }
+        return create_token(std::move(name), std::move(value), std::move(owner), lineno, pos, pos + 1);
+      }
+      VX_TRY(Ref chr, import_attr("builtins", "chr"));
+      VX_TRY(Ref code, py_int(cp));
+      VX_TRY(Ref c, checked(PyObject_CallOneArg(chr.get(), code.get())));
+      VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "Token"));
+      VX_TRY(Ref owner, owner_of(e));  // read when it is used: the import may run Python code
+      VX_TRY(Ref line, py_int(lineno));
+      VX_TRY(Ref start, py_int(pos));
+      VX_TRY(Ref stop, py_int(pos + 1));
+      return checked(PyObject_CallFunctionObjArgs(cls.get(), c.get(), c.get(), line.get(), start.get(), stop.get(),
+                                                  owner.get(), nullptr));
+    }
+
+    // 8. The state's error function.
+    if (error_func) {
+      VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "_LazyErrorToken"));
+      VX_TRY(Ref owner, owner_of(e));
+      VX_TRY(Ref start, py_int(pos));
+      VX_TRY(Ref line, py_int(lineno));
+      VX_TRY(Ref len, py_int(length));
+      VX_TRY(Ref err_tok, checked(PyObject_CallFunctionObjArgs(cls.get(), data.get(), start.get(), line.get(),
+                                                               owner.get(), len.get(), nullptr)));
+      VX_TRY(Ref result, checked(PyObject_CallOneArg(error_func.get(), err_tok.get())));
+      if (result.get() != Py_None) return result;
+      if (e.input_revision == revision && e.pos == pos) e.pos = pos + 1;
+      continue;
+    }
+
+    // 9. Nothing covers the character.
+    return raise_lex_error("Illegal character " + quote_char(cp) + " at line " + std::to_string(lineno) +
+                               ", pos " + std::to_string(pos),
+                           data.get(), pos, length);
+  }
+}
+
+}  // namespace vx::lex
