@@ -7,6 +7,8 @@
 #include "lexer/py_token.hpp"
 #include "lr_table/py_lr_table.hpp"
 #include "parser/py_parsed_symbol.hpp"
+#include "parser/py_parser_engine.hpp"
+#include "parser/py_parser_objects.hpp"
 
 namespace vx {
 namespace {
@@ -47,6 +49,9 @@ const ClassEntry kClasses[] = {
     {"Grammar", grammar_type},
     {"LRTable", lr_table_type},
     {"ParsedSymbol", parsed_symbol_type},
+    {"LRParserEngine", parser_engine_type},
+    {"ParserControl", parser_control_type},
+    {"TokenCursor", token_cursor_type},
     {"Token", token_type},
     {"LexerEngine", lexer_engine_type},
 };
