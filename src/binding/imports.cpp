@@ -40,9 +40,7 @@ Ref literal_name(const char* text) {
 Result<PyObject*> cached(std::atomic<PyObject*>& cell, const char* module, const char* attr) {
   if (PyObject* p = cell.load(std::memory_order_acquire)) return p;
   VX_TRY(Ref fresh, import_attr(module, attr));
-  PyObject* expected = nullptr;
-  if (cell.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) return fresh.release();
-  return expected;
+  return publish_once(cell, fresh.release());
 }
 
 }  // namespace

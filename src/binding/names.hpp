@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "binding/python.hpp"
+#include "binding/ref.hpp"
 
 namespace vx::names {
 
@@ -21,12 +21,7 @@ PyObject* interned() noexcept {
   if (s) return s;
   s = intern(Text);
   if (!s) return nullptr;
-  PyObject* expected = nullptr;
-  if (!cell.compare_exchange_strong(expected, s, std::memory_order_acq_rel)) {
-    Py_DECREF(s);
-    return expected;
-  }
-  return s;
+  return publish_once(cell, s);
 }
 
 #define VX_NAME(ident)                                \

@@ -17,12 +17,7 @@ PyObject* panic_exception_type() noexcept {
       "`except Exception` does not swallow it.",
       PyExc_BaseException, nullptr);
   if (!fresh) return nullptr;
-  PyObject* expected = nullptr;
-  if (!cell.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
-    Py_DECREF(fresh);
-    return expected;
-  }
-  return fresh;
+  return publish_once(cell, fresh);
 }
 
 void raise_panic(const char* message) noexcept {

@@ -6,6 +6,7 @@
 // PyObject* parameter is borrowed; a Ref passed by value is taken over.
 #pragma once
 
+#include <atomic>
 #include <utility>
 
 #include "binding/python.hpp"
@@ -44,5 +45,17 @@ class Ref {
   explicit Ref(PyObject* p) noexcept : p_(p) {}
   PyObject* p_ = nullptr;
 };
+
+// Publishes `fresh` (a new reference, taken over) in `cell` unless the cell
+// already holds an object, and returns the object the cell holds, borrowed
+// and kept for the life of the process. Another thread's object published
+// meanwhile wins, and `fresh` is released.
+template <class T>
+T* publish_once(std::atomic<T*>& cell, T* fresh) noexcept {
+  T* expected = nullptr;
+  if (cell.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) return fresh;
+  Py_DECREF(fresh);
+  return expected;
+}
 
 }  // namespace vx

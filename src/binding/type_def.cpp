@@ -37,12 +37,7 @@ Result<PyTypeObject*> TypeCell::get(PyType_Spec& spec, const char* name, ClassIn
   }
   // Publish if still empty; a class made concurrently by another thread (the
   // lock may pass while a class attribute is created) is discarded.
-  PyTypeObject* expected = nullptr;
-  if (!type_.compare_exchange_strong(expected, tp, std::memory_order_acq_rel)) {
-    Py_DECREF(made);
-    return expected;
-  }
-  return tp;
+  return publish_once(type_, tp);
 }
 
 Error no_deleter() { return Error::make(PyExc_AttributeError, "property has no deleter"); }
