@@ -189,6 +189,21 @@ def test_equality_imports_the_package_token_class_when_needed(Token, monkeypatch
     monkeypatch.undo()
     assert Token("A", "x") == py_tokens.Token("A", "x")  # imported again at this comparison
 
+    # A module replaced in sys.modules is the one used; a missing one is imported.
+    import types
+
+    class Other:
+        type, value = "A", "x"
+
+    fake = types.ModuleType("vexlor.core.tokens")
+    fake.Token = Other
+    monkeypatch.setitem(sys.modules, "vexlor.core.tokens", fake)
+    assert Token("A", "x") == Other()
+    assert Token("A", "x").__eq__(py_tokens.Token("A", "x")) is NotImplemented
+    monkeypatch.delitem(sys.modules, "vexlor.core.tokens")
+    assert Token("A", "x") == py_tokens.Token("A", "x")
+    assert "vexlor.core.tokens" in sys.modules
+
 
 def test_equality_propagates_value_errors(Token):
     class Boom:
