@@ -98,6 +98,7 @@ std::shared_ptr<const ParserTables> ParserTables::create(uint64_t num_states, Ac
   }
   GotoMap().swap(goto_map);
   t->lay_out(std::move(action_rows), std::move(goto_rows));
+  t->index_names();
   return t;
 }
 
@@ -145,13 +146,43 @@ std::shared_ptr<const ParserTables> ParserTables::from_indexed_rows(uint64_t num
     goto_rows.emplace_back(r.state, std::move(g));
   }
   t->lay_out(std::move(action_rows), std::move(goto_rows));
+  t->index_names();
   return t;
 }
 
+namespace {
+
+// FNV-1a: symbol names are short, and this is cheaper than a general hash.
+uint64_t name_hash(std::string_view name) noexcept {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (unsigned char c : name) h = (h ^ c) * 0x100000001b3ull;
+  return h;
+}
+
+}  // namespace
+
+void ParserTables::index_names() {
+  names_by_id_.assign(symbol_ids_.size(), std::string());
+  for (const auto& [name, id] : symbol_ids_) names_by_id_[id] = name;
+  size_t size = 8;
+  while (size < 2 * names_by_id_.size()) size *= 2;
+  name_slots_.assign(size, 0);
+  const size_t mask = size - 1;
+  for (uint32_t id = 0; id < names_by_id_.size(); ++id) {
+    size_t i = name_hash(names_by_id_[id]) & mask;
+    while (name_slots_[i] != 0) i = (i + 1) & mask;
+    name_slots_[i] = id + 1;
+  }
+}
+
 std::optional<uint32_t> ParserTables::symbol_id(std::string_view name) const {
-  auto it = symbol_ids_.find(name);
-  if (it == symbol_ids_.end()) return std::nullopt;
-  return it->second;
+  if (name_slots_.empty()) return std::nullopt;
+  const size_t mask = name_slots_.size() - 1;
+  for (size_t i = name_hash(name) & mask; name_slots_[i] != 0; i = (i + 1) & mask) {
+    const uint32_t id = name_slots_[i] - 1;
+    if (names_by_id_[id] == name) return id;
+  }
+  return std::nullopt;
 }
 
 }  // namespace vx

@@ -164,6 +164,8 @@ class ParserTables {
   // Sorts every row by id, drops rows at or beyond num_states and lays the
   // rest out contiguously.
   void lay_out(ActionRows action_rows, GotoRows goto_rows);
+  // Builds the lookup index of the names once their ids are known.
+  void index_names();
 
   uint64_t num_states_ = 0;
   // Row r occupies cells [begin[r], begin[r + 1]). Only states up to the last
@@ -175,6 +177,10 @@ class ParserTables {
   std::vector<size_t> goto_begin_;
   std::vector<GotoCell> goto_cells_;
   std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> symbol_ids_;
+  // The same numbering for the parse loop's lookups: names by id, and an
+  // open-addressing table of id + 1 (0: empty) at a cheap hash of the text.
+  std::vector<std::string> names_by_id_;
+  std::vector<uint32_t> name_slots_;
 };
 
 }  // namespace vx
