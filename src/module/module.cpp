@@ -7,6 +7,8 @@
 #include "lexer/py_token.hpp"
 #include "lr_table/py_lr_table.hpp"
 #include "parser/py_parsed_symbol.hpp"
+#include "reduction/py_production_view.hpp"
+#include "reduction/py_reduction_data.hpp"
 
 namespace vx {
 namespace {
@@ -47,6 +49,8 @@ const ClassEntry kClasses[] = {
     {"Grammar", grammar_type},
     {"LRTable", lr_table_type},
     {"ParsedSymbol", parsed_symbol_type},
+    {"_ProductionView", production_view_type},
+    {"_ReductionData", reduction_data_type},
     {"Token", token_type},
     {"LexerEngine", lexer_engine_type},
 };
