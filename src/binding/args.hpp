@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "binding/error.hpp"
 
@@ -59,6 +60,7 @@ template <size_t L>
 struct Parsed {
   char names[L] = {};       // parameter names, each followed by NUL
   size_t offsets[kMaxParams] = {};
+  size_t lengths[kMaxParams] = {};
   size_t count = 0;
   size_t positional = 0;
   size_t required_positional = 0;
@@ -106,6 +108,7 @@ consteval Parsed<L> parse(const char (&text)[L]) {
       if (p.count == kMaxParams) throw "too many parameters";
       p.offsets[p.count] = out;
       for (size_t k = start; k < end; ++k) p.names[out++] = text[k];
+      p.lengths[p.count] = len;
       p.names[out++] = '\0';
       if (keyword_only) {
         if (!has_default) p.required_keyword_only |= 1u << (p.count - p.positional);
@@ -189,6 +192,9 @@ struct SignatureOf {
       .positional_only = static_cast<uint8_t>(parsed.positional_only),
       .required_keyword_only = parsed.required_keyword_only,
   };
+
+  // Parameter i's name, as the argument notes want it.
+  static constexpr std::string_view param(size_t i) { return {parsed.names + parsed.offsets[i], parsed.lengths[i]}; }
 
   using Args = std::array<PyObject*, count == 0 ? 1 : count>;
 

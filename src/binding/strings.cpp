@@ -33,8 +33,10 @@ std::string lossy_utf8(PyObject* str) {
   return out;
 }
 
-std::string display_value(PyObject* value) {
-  Ref s = Ref::steal(PyObject_Str(value));
+namespace {
+
+std::string display(PyObject* value, PyObject* (*render)(PyObject*)) {
+  Ref s = Ref::steal(render(value));
   if (s) return lossy_utf8(s.get());
   PyErr_WriteUnraisable(value);
   Ref name = Ref::steal(PyType_GetName(Py_TYPE(value)));
@@ -45,5 +47,11 @@ std::string display_value(PyObject* value) {
   }
   return std::string("<unprintable ") + n + " object>";
 }
+
+}  // namespace
+
+std::string display_value(PyObject* value) { return display(value, PyObject_Str); }
+
+std::string display_repr(PyObject* value) { return display(value, PyObject_Repr); }
 
 }  // namespace vx

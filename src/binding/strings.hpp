@@ -20,5 +20,7 @@ namespace vx {
 // reported as unraisable with the value as context and the text is
 // "<unprintable {type name} object>" (or "<unprintable object>").
 [[nodiscard]] std::string display_value(PyObject* value);
+// The same with repr().
+[[nodiscard]] std::string display_repr(PyObject* value);
 
 }  // namespace vx

@@ -7,6 +7,8 @@
 #include "lexer/py_token.hpp"
 #include "lr_table/py_lr_table.hpp"
 #include "parser/py_parsed_symbol.hpp"
+#include "parser/py_parser_engine.hpp"
+#include "parser/py_parser_objects.hpp"
 #include "reduction/py_production_view.hpp"
 #include "reduction/py_reduction_data.hpp"
 
@@ -49,6 +51,9 @@ const ClassEntry kClasses[] = {
     {"Grammar", grammar_type},
     {"LRTable", lr_table_type},
     {"ParsedSymbol", parsed_symbol_type},
+    {"LRParserEngine", parser_engine_type},
+    {"ParserControl", parser_control_type},
+    {"TokenCursor", token_cursor_type},
     {"_ProductionView", production_view_type},
     {"_ReductionData", reduction_data_type},
     {"Token", token_type},

@@ -37,7 +37,7 @@ PyObject* symbol_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
     uint64_t numbers[4] = {1, 1, 0, 0};
     for (int i = 0; i < 4; ++i) {
       if (a[2 + i]) {
-        VX_TRY(numbers[i], to_u64(a[2 + i], kNew::signature.names[2 + i]));
+        VX_TRY(numbers[i], to_u64(a[2 + i], kNew::param(2 + i)));
       }
     }
     Ref value = (a[1] && a[1] != Py_None) ? Ref::borrow(a[1]) : Ref();

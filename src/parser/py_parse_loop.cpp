@@ -1,0 +1,324 @@
+// LRParserEngine.parse: argument conversion, the start of a parse and the
+// shift/reduce loop with its four ways of computing a reduction's value.
+#include <array>
+
+#include "binding/boundary.hpp"
+#include "binding/convert.hpp"
+#include "binding/imports.hpp"
+#include "binding/names.hpp"
+#include "binding/objects.hpp"
+#include "binding/thread_bound.hpp"
+#include "parser/py_parse_run.hpp"
+
+namespace vx {
+
+Error parser_error(const std::string& message) {
+  Result<Ref> text = py_str(message);
+  if (!text.ok()) return std::move(text).error();
+  return package_exception("vexlor.core.production", "ParserError", {text->get()});
+}
+
+void ParseRun::set_lookahead(PyParsedSymbol sym) {
+  la.id = tables.symbol_id(*sym.sym_type);
+  la.fallback = Lookahead::Fallback::Unknown;
+  la.sym = std::move(sym);
+}
+
+Void ParseRun::fetch_lookahead() {
+  VX_TRY(PyParsedSymbol sym, source.next_symbol());
+  set_lookahead(std::move(sym));
+  return ok();
+}
+
+namespace {
+
+// A failure of the loop's decisions becomes ParserError.
+template <class T>
+Result<T> or_parser_error(Outcome<T> r) {
+  if (r.ok()) return std::move(r).value();
+  return parser_error(r.failure().message);
+}
+
+// --- the action lookup ---------------------------------------------------------
+
+// The id that the lookahead's value names, computed once per lookahead: a
+// text value that cannot be encoded (lone surrogates) names nothing.
+std::optional<uint32_t> fallback_id(ParseRun& r) {
+  Lookahead& la = r.la;
+  if (la.fallback == Lookahead::Fallback::Unknown) {
+    la.fallback = Lookahead::Fallback::None;
+    PyObject* v = la.sym.value.get();
+    if (PyUnicode_Check(v)) {
+      Py_ssize_t size = 0;
+      if (const char* text = PyUnicode_AsUTF8AndSize(v, &size)) {
+        if (auto id = r.tables.symbol_id(std::string_view(text, static_cast<size_t>(size)))) {
+          la.fallback = Lookahead::Fallback::Known;
+          la.fallback_id = *id;
+        }
+      } else {
+        PyErr_Clear();
+      }
+    }
+  }
+  if (la.fallback == Lookahead::Fallback::Known) return la.fallback_id;
+  return std::nullopt;
+}
+
+parse::Action next_action(ParseRun& r, uint64_t state) {
+  if (r.saved) return parse::error_action(r.tables, state, r.error_id, r.prog.prod_lens, r.depth());
+  parse::OwnLookup own = parse::own_action(r.tables, state, r.la.id);
+  if (own.found) return own.action;
+  return parse::fallback_action(r.tables, state, fallback_id(r));
+}
+
+// --- loop top ------------------------------------------------------------------
+
+void apply_requests(ParseRun& r) {
+  if (r.control->take_restart()) {
+    r.states.assign(1, 0);
+    std::vector<PyParsedSymbol> old = r.with_symbols([](std::vector<PyParsedSymbol>& s) {
+      std::vector<PyParsedSymbol> taken = std::move(s);
+      s.clear();
+      s.push_back(bottom_symbol());
+      return taken;
+    });
+    r.saved.reset();
+    // `old` is released here, after the stack was given back.
+  }
+  if (r.control->take_errok()) r.errorcount = 0;
+}
+
+// --- shift -----------------------------------------------------------------------
+
+Void shift(ParseRun& r, const parse::Action& act, uint64_t state) {
+  VX_TRY(auto checked_ok, or_parser_error(parse::check_shift(r.tables, act, state)));
+  (void)checked_ok;
+  r.states.push_back(act.target);
+  r.with_symbols([&](std::vector<PyParsedSymbol>& s) { s.push_back(std::move(r.la.sym)); });
+  if (r.saved) {
+    PyParsedSymbol real = std::move(r.saved->sym);
+    r.saved.reset();
+    r.set_lookahead(std::move(real));
+    return ok();
+  }
+  VX_CHECK(r.fetch_lookahead());
+  if (r.errorcount > 0) --r.errorcount;
+  return ok();
+}
+
+// --- the value of a reduction ---------------------------------------------------
+
+// f(*values of rhs) by vectorcall, without a tuple.
+Result<Ref> call_with_values(PyObject* f, const std::vector<PyParsedSymbol>& rhs) {
+  constexpr size_t kInline = 8;
+  std::array<PyObject*, kInline + 1> inline_args;
+  std::vector<PyObject*> heap_args;
+  PyObject** argv = inline_args.data();
+  if (rhs.size() > kInline) {
+    heap_args.resize(rhs.size() + 1);
+    argv = heap_args.data();
+  }
+  for (size_t i = 0; i < rhs.size(); ++i) argv[i + 1] = rhs[i].value.get();
+  return checked(PyObject_Vectorcall(f, argv + 1, rhs.size() | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+Void value_action(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
+  if (!r.value_funcs) return Error::make(PyExc_ValueError, "value_funcs required for value actions");
+  VX_TRY(Ref f, checked(PySequence_GetItem(r.value_funcs, static_cast<Py_ssize_t>(p))));
+  VX_TRY(Ref value, call_with_values(f.get(), r.rhs));
+  if (value.get() != Py_None) res.value = std::move(value);
+  return ok();
+}
+
+Void callback_reduction(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
+  const size_t n = r.rhs.size();
+  VX_TRY(Ref rhs_list, new_list(static_cast<Py_ssize_t>(n)));
+  Ref slice;
+  if (r.prepared_slice) {
+    VX_TRY(slice, new_list(static_cast<Py_ssize_t>(n + 1)));
+  }
+  for (size_t i = 0; i < n; ++i) {
+    VX_TRY(Ref obj, wrap_symbol(std::move(r.rhs[i])));
+    if (slice) list_put(slice.get(), static_cast<Py_ssize_t>(i + 1), obj.share());
+    list_put(rhs_list.get(), static_cast<Py_ssize_t>(i), std::move(obj));
+  }
+  VX_TRY(Ref result_obj, wrap_symbol(std::move(res)));
+  if (slice) list_put(slice.get(), 0, result_obj.share());
+  VX_TRY(Ref number, py_int(p));
+  std::array<PyObject*, 6> argv{nullptr, number.get(), result_obj.get(), rhs_list.get()};
+  size_t argc = 3;
+  if (r.with_stack) argv[1 + argc++] = r.stack_obj.get();
+  if (slice) argv[1 + argc++] = slice.get();
+  VX_TRY(Ref value, checked(PyObject_Vectorcall(r.reduce_cb, argv.data() + 1, argc | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                                nullptr)));
+  VX_TRY(res, copy_symbol_out(result_obj.get()));
+  res.value = std::move(value);
+  return ok();
+}
+
+// True when production p's object asks for the callback reduction: its
+// action_style equals "values".
+Result<bool> wants_values(PyObject* production) {
+  VX_TRY(Ref style, get_attr(production, names::action_style()));
+  VX_TRY(Ref values, py_str("values"));
+  int eq = PyObject_RichCompareBool(style.get(), values.get(), Py_EQ);
+  if (eq < 0) return Error::pending();
+  return eq == 1;
+}
+
+Void reduction_value(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
+  if (p < r.prog.value_actions.size() && r.prog.value_actions[p]) return value_action(r, p, res);
+  if (!r.prog.has_custom_func[p]) return ok();  // the default: the first right-hand-side value
+  if (!r.proxy) return callback_reduction(r, p, res);
+  VX_TRY(Ref index, py_int(p));
+  VX_TRY(Ref production, checked(PyObject_GetItem(r.proxy->productions.get(), index.get())));
+  VX_TRY(bool values, wants_values(production.get()));
+  if (values) return callback_reduction(r, p, res);
+  VX_TRY(res, native_proxy_reduce(*r.proxy, production.get(), std::move(res), std::span(r.rhs), r.stack_obj.get()));
+  return ok();
+}
+
+// --- reduce ----------------------------------------------------------------------
+
+Void reduce(ParseRun& r, const parse::Action& act, uint64_t state) {
+  const ParseProgram& prog = r.prog;
+  const parse::ProductionLists lists{prog.prod_names.size(), prog.has_custom_func.size(), prog.prod_lens};
+  VX_TRY(uint64_t n, or_parser_error(parse::check_reduce(act, state, lists, r.depth())));
+  const uint64_t p = act.target;
+  r.states.resize(r.states.size() - n);
+  r.rhs.clear();
+  r.with_symbols([&](std::vector<PyParsedSymbol>& s) {
+    auto first = s.end() - static_cast<std::ptrdiff_t>(n);
+    r.rhs.insert(r.rhs.end(), std::make_move_iterator(first), std::make_move_iterator(s.end()));
+    s.erase(first, s.end());
+  });
+
+  PyParsedSymbol res;
+  res.sym_type = prog.prod_names[p];
+  if (n > 0) {
+    res.lineno = r.rhs.front().lineno;
+    res.lexpos = r.rhs.front().lexpos;
+    res.endlineno = r.rhs.back().endlineno;
+    res.endlexpos = r.rhs.back().endlexpos;
+    res.value = r.rhs.front().value.share();
+  } else {
+    res.value = Ref::none();
+  }
+  Void computed = reduction_value(r, p, res);
+  r.rhs.clear();  // the right-hand side goes before anything else runs
+  VX_CHECK(std::move(computed));
+  if (r.control && r.control->restart()) return ok();  // the loop top applies it; the result is dropped
+
+  const uint64_t below = r.states.back();
+  VX_TRY(uint64_t target, or_parser_error(parse::goto_state(r.tables, below, prog.prod_lhs[p], *prog.prod_names[p])));
+  r.states.push_back(target);
+  r.with_symbols([&](std::vector<PyParsedSymbol>& s) { s.push_back(std::move(res)); });
+  return ok();
+}
+
+// --- the loop ----------------------------------------------------------------------
+
+Result<Ref> run(ParseRun& r) {
+  for (;;) {
+    if (r.control) apply_requests(r);
+    const uint64_t state = r.states.back();
+    const parse::Action act = next_action(r, state);
+    switch (act.kind) {
+      case parse::Action::Kind::Shift:
+        VX_CHECK(shift(r, act, state));
+        break;
+      case parse::Action::Kind::Reduce:
+        VX_CHECK(reduce(r, act, state));
+        break;
+      case parse::Action::Kind::Accept:
+        return r.with_symbols([](std::vector<PyParsedSymbol>& s) { return s.back().value.share(); });
+      case parse::Action::Kind::None: {
+        VX_TRY(Next next, r.recover());
+        if (next == Next::Return) return std::move(r.result);
+        break;
+      }
+    }
+  }
+}
+
+// --- the start of a call -------------------------------------------------------------
+
+Result<std::optional<ProxyContext>> read_proxy_context(PyObject* t) {
+  if (!t) return std::optional<ProxyContext>();
+  if (PyTuple_GET_SIZE(t) != 5) {
+    return Error::make(PyExc_ValueError, "proxy_context requires productions, factory, invoke, lexer and parser");
+  }
+  ProxyContext ctx;
+  ctx.factory = Ref::borrow(PyTuple_GET_ITEM(t, 1));
+  VX_TRY(ctx.factory_new, get_attr(ctx.factory.get(), names::__new__()));
+  ctx.productions = Ref::borrow(PyTuple_GET_ITEM(t, 0));
+  ctx.invoke = Ref::borrow(PyTuple_GET_ITEM(t, 2));
+  ctx.lexer = Ref::borrow(PyTuple_GET_ITEM(t, 3));
+  ctx.parser = Ref::borrow(PyTuple_GET_ITEM(t, 4));
+  return std::optional<ProxyContext>(std::move(ctx));
+}
+
+PyObject* given(PyObject* arg) { return arg && arg != Py_None ? arg : nullptr; }
+
+}  // namespace
+
+PyObject* engine_parse(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return boundary([&]() -> Result<Ref> {
+    VX_TRY(kParse::Args a, kParse::bind(args, static_cast<size_t>(nargsf), kwnames));
+    PyParserEngine& engine = unbox<PyParserEngine>(self);
+    VX_TRY(auto engine_access, borrow_shared(engine.borrow));
+
+    // Arguments, in this order.
+    PyObject* error_cb = given(a[2]);
+    PyObject* value_funcs = given(a[3]);
+    if (value_funcs && !PyList_Check(value_funcs)) {
+      return std::move(cast_error(value_funcs, "list")).with_argument_note("value_funcs");
+    }
+    bool with_stack = false, prepared_slice = false;
+    if (a[4]) {
+      VX_TRY(with_stack, to_bool(a[4], "with_stack"));
+    }
+    if (a[5]) {
+      VX_TRY(prepared_slice, to_bool(a[5], "prepared_slice"));
+    }
+    PyParserControl* control = nullptr;
+    std::optional<SharedGuard> control_access;
+    if (PyObject* c = given(a[6])) {
+      if (!is_parser_control(c)) return std::move(cast_error(c, "ParserControl")).with_argument_note("control");
+      control = &unbox<PyParserControl>(c);
+      control->thread.check(PyParserControl::kNativeName);
+      VX_TRY(SharedGuard g, noted(borrow_shared(control->borrow), "control"));
+      control_access.emplace(std::move(g));
+    }
+    std::string style_name = "core";
+    if (a[7]) {
+      VX_TRY(style_name, to_utf8(a[7], "recovery_style"));
+    }
+    PyObject* proxy_tuple = given(a[8]);
+    if (proxy_tuple && !PyTuple_Check(proxy_tuple)) {
+      return std::move(cast_error(proxy_tuple, "tuple")).with_argument_note("proxy_context");
+    }
+
+    // The start of the parse: nothing is read and no callback runs before the first lookahead.
+    std::optional<parse::Style> style = parse::style_named(style_name);
+    if (!style) return Error::make(PyExc_ValueError, "Unknown parser recovery style");
+    VX_TRY(std::optional<ProxyContext> proxy, read_proxy_context(proxy_tuple));
+    VX_TRY(TokenSource source, TokenSource::select(a[0]));
+    ParseRun r(engine.program, std::move(source));
+    r.reduce_cb = a[1];
+    r.error_cb = error_cb;
+    r.value_funcs = value_funcs;
+    r.with_stack = with_stack;
+    r.prepared_slice = prepared_slice;
+    r.control = control;
+    r.style = *style;
+    r.proxy = std::move(proxy);
+    r.error_id = r.tables.symbol_id("error");
+    VX_TRY(r.stack_obj, new_parser_stack());
+    r.stack = &unbox<PyParserStack>(r.stack_obj.get());
+    VX_CHECK(r.fetch_lookahead());
+    return run(r);
+  });
+}
+
+}  // namespace vx

@@ -1,0 +1,191 @@
+#include "parser/py_parser_engine.hpp"
+
+#include "binding/boundary.hpp"
+#include "binding/convert.hpp"
+#include "binding/objects.hpp"
+#include "binding/type_def.hpp"
+#include "lr_table/py_lr_table.hpp"
+
+namespace vx {
+namespace {
+
+TypeCell g_engine_type;
+using Engine = PyParserEngine;
+
+// --- argument conversion ---------------------------------------------------------
+
+Void check_dict(PyObject* obj, std::string_view note) {
+  if (!PyDict_Check(obj)) return std::move(cast_error(obj, "dict")).with_argument_note(note);
+  return ok();
+}
+
+// Reads the entries of `dict` in order, calling `entry(key, value)` with
+// strong references. A dict that changes size, or yields more entries than
+// it had, while the conversions run is an internal failure.
+template <class Entry>
+Void for_each_entry(PyObject* dict, Entry&& entry) {
+  const Py_ssize_t size = PyDict_GET_SIZE(dict);
+  Py_ssize_t pos = 0, seen = 0;
+  PyObject* k;
+  PyObject* v;
+  while (PyDict_Next(dict, &pos, &k, &v)) {
+    if (++seen > size) panic("dictionary keys changed during iteration");
+    Ref key = Ref::borrow(k);
+    Ref value = Ref::borrow(v);
+    VX_CHECK(entry(key.get(), value.get()));
+    if (PyDict_GET_SIZE(dict) != size) panic("dictionary changed size during iteration");
+  }
+  return ok();
+}
+
+// An action or goto dictionary: state -> {name: cell}.
+template <class RowMap, class ConvertCell>
+Result<std::unordered_map<uint64_t, RowMap>> to_row_map(PyObject* obj, std::string_view note, ConvertCell&& cell) {
+  VX_CHECK(check_dict(obj, note));
+  std::unordered_map<uint64_t, RowMap> out;
+  VX_CHECK(for_each_entry(obj, [&](PyObject* state_obj, PyObject* row_obj) -> Void {
+    VX_TRY(uint64_t state, to_u64(state_obj, note));
+    VX_CHECK(check_dict(row_obj, note));
+    RowMap row;
+    VX_CHECK(for_each_entry(row_obj, [&](PyObject* name_obj, PyObject* cell_obj) -> Void {
+      VX_TRY(std::string name, to_utf8(name_obj, note));
+      VX_TRY(auto value, cell(cell_obj));
+      row.insert_or_assign(std::move(name), std::move(value));
+      return ok();
+    }));
+    out.insert_or_assign(state, std::move(row));
+    return ok();
+  }));
+  return out;
+}
+
+Result<ActionMap> to_action_map(PyObject* obj) {
+  return to_row_map<ActionRowMap>(obj, "action", [](PyObject* v) -> Result<ActionEntry> {
+    if (v == Py_None) return ActionEntry();
+    VX_TRY(int32_t entry, to_i32(v, "action"));
+    return ActionEntry(entry);
+  });
+}
+
+Result<GotoMap> to_goto_map(PyObject* obj) {
+  return to_row_map<GotoRowMap>(obj, "goto", [](PyObject* v) { return to_u64(v, "goto"); });
+}
+
+template <class T, class Convert>
+Result<std::vector<T>> to_list_of(PyObject* obj, std::string_view note, Convert&& convert) {
+  VX_TRY(std::vector<Ref> items, to_item_list(obj, note));
+  std::vector<T> out;
+  out.reserve(items.size());
+  for (const Ref& item : items) {
+    VX_TRY(T v, convert(item.get(), note));
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+// The four per-production lists, converted in signature order; `tables`
+// is filled in by the caller.
+Result<ParseProgram> production_lists(PyObject* names, PyObject* lens, PyObject* custom, PyObject* values) {
+  ParseProgram e;
+  VX_TRY(e.prod_names, to_list_of<std::shared_ptr<const std::string>>(names, "prod_names", to_shared_text));
+  VX_TRY(e.prod_lens, to_list_of<uint64_t>(lens, "prod_lens", to_u64));
+  VX_TRY(e.has_custom_func, to_list_of<bool>(custom, "has_custom_func", to_bool));
+  if (values && values != Py_None) {
+    VX_TRY(e.value_actions, to_list_of<bool>(values, "value_actions", to_bool));
+  } else {
+    e.value_actions.assign(e.prod_names.size(), false);
+  }
+  return e;
+}
+
+Result<Ref> finish(PyTypeObject* tp, ParseProgram e, std::shared_ptr<const ParserTables> tables) {
+  e.prod_lhs.reserve(e.prod_names.size());
+  for (const auto& name : e.prod_names) e.prod_lhs.push_back(tables->symbol_id(*name));
+  e.tables = std::move(tables);
+  return new_box<Engine>(tp, std::move(e));
+}
+
+// --- construction ------------------------------------------------------------------
+
+using kNew = VX_SIGNATURE("LRParserEngine",
+                          "LRParserEngine(num_states, action, goto, prod_names, prod_lens, has_custom_func, "
+                          "value_actions=None)");
+using kFromTable = VX_SIGNATURE("LRParserEngine",
+                                "from_table(table, prod_names, prod_lens, has_custom_func, value_actions=None)");
+using kFromEngine = VX_SIGNATURE("LRParserEngine",
+                                 "from_engine(engine, prod_names, prod_lens, has_custom_func, value_actions=None)");
+
+PyObject* engine_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
+  return boundary([&]() -> Result<Ref> {
+    VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
+    VX_TRY(uint64_t num_states, to_u64(a[0], "num_states"));
+    VX_TRY(ActionMap action, to_action_map(a[1]));
+    VX_TRY(GotoMap gotos, to_goto_map(a[2]));
+    VX_TRY(ParseProgram e, production_lists(a[3], a[4], a[5], a[6]));
+    auto tables = ParserTables::create(num_states, std::move(action), std::move(gotos));
+    return finish(tp, std::move(e), std::move(tables));
+  });
+}
+
+PyObject* from_table(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return boundary([&]() -> Result<Ref> {
+    VX_TRY(kFromTable::Args a, kFromTable::bind(args, static_cast<size_t>(nargsf), kwnames));
+    VX_TRY(auto tables, noted(shared_tables_of(a[0]), "table"));
+    VX_TRY(ParseProgram e, production_lists(a[1], a[2], a[3], a[4]));
+    VX_TRY(PyTypeObject * tp, parser_engine_type());
+    return finish(tp, std::move(e), std::move(tables));
+  });
+}
+
+PyObject* from_engine(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return boundary([&]() -> Result<Ref> {
+    VX_TRY(kFromEngine::Args a, kFromEngine::bind(args, static_cast<size_t>(nargsf), kwnames));
+    VX_TRY(PyTypeObject * tp, parser_engine_type());
+    if (!Py_IS_TYPE(a[0], tp)) return std::move(cast_error(a[0], "LRParserEngine")).with_argument_note("engine");
+    Engine& source = unbox<Engine>(a[0]);
+    VX_TRY(auto guard, noted(borrow_shared(source.borrow), "engine"));
+    VX_TRY(ParseProgram e, production_lists(a[1], a[2], a[3], a[4]));
+    return finish(tp, std::move(e), source.program.tables);
+  });
+}
+
+PyMethodDef kMethods[] = {
+    VX_METHOD_DEF(kParse, engine_parse),
+    {kFromTable::method, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_table)),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, kFromTable::doc},
+    {kFromEngine::method, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_engine)),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC, kFromEngine::doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>(kNew::doc)},
+    {Py_tp_new, reinterpret_cast<void*>(engine_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_box<Engine>)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    .name = "builtins.LRParserEngine",
+    .basicsize = sizeof(Box<Engine>),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = kSlots,
+};
+
+// The three feature flags, readable on the class and on every instance.
+const char* set_class_attributes(PyTypeObject* tp) {
+  for (const char* name : {"supports_prepared_slice", "supports_recovery_control", "supports_native_proxy"}) {
+    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(tp), name, Py_True) < 0) return name;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Result<PyTypeObject*> parser_engine_type() {
+  return g_engine_type.get(kSpec, "LRParserEngine", set_class_attributes);
+}
+
+}  // namespace vx

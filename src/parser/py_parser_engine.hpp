@@ -1,0 +1,44 @@
+// The Python class LRParserEngine: compact tables plus the per-production
+// lists of one grammar. An engine never changes after construction; its
+// method `parse` (py_parse_loop.cpp) runs one parse per call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "binding/args.hpp"
+#include "binding/borrow.hpp"
+#include "binding/error.hpp"
+#include "parser/tables.hpp"
+
+namespace vx {
+
+// What a parse runs on: the tables and the per-production lists.
+struct ParseProgram {
+  std::vector<std::shared_ptr<const std::string>> prod_names;  // left-hand side of production p
+  std::vector<uint64_t> prod_lens;                               // right-hand-side length of p
+  std::vector<std::optional<uint32_t>> prod_lhs;                 // symbol id of prod_names[p]
+  std::vector<bool> has_custom_func;  // p reduces through the native proxy or reduce_cb
+  std::vector<bool> value_actions;    // p reduces by calling value_funcs[p]
+  std::shared_ptr<const ParserTables> tables;
+};
+
+struct PyParserEngine {
+  explicit PyParserEngine(ParseProgram p) : program(std::move(p)) {}
+  BorrowFlag borrow;
+  const ParseProgram program;
+};
+
+[[nodiscard]] Result<PyTypeObject*> parser_engine_type();
+
+using kParse = VX_SIGNATURE(
+    "LRParserEngine",
+    "parse($self, token_stream, reduce_cb, error_cb=None, value_funcs=None, with_stack=False, *, "
+    "prepared_slice=False, control=None, recovery_style=\"core\", proxy_context=None)");
+// LRParserEngine.parse (vectorcall).
+PyObject* engine_parse(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+
+}  // namespace vx

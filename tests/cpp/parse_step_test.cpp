@@ -1,0 +1,160 @@
+// The parse loop's decisions: action lookup with its fallback and error
+// mode, the reduce, shift and goto checks, and the recovery tables.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "parser/parse_step.hpp"
+
+namespace vx::parse {
+namespace {
+
+using Kind = Action::Kind;
+
+// State 0: PLUS has an explicit error, "+" shifts to 2, "$end" accepts, x
+// reduces by 1. State 1: "+" shifts to 9 (beyond the 4 states), error
+// reduces by 2 or by the minimum entry or by 7. State 2: error shifts to 3.
+std::shared_ptr<const ParserTables> tables() {
+  ActionMap action;
+  action[0] = {{"PLUS", std::nullopt}, {"+", 2}, {"$end", 0}, {"x", -1}};
+  action[1] = {{"+", 9}, {"error", -2}, {"y", std::numeric_limits<int32_t>::min()}, {"z", -7}};
+  action[2] = {{"error", 3}};
+  action[3] = {{"error", 0}};
+  GotoMap gotos;
+  gotos[0] = {{"E", 1}, {"F", 4}};
+  return ParserTables::create(4, std::move(action), std::move(gotos));
+}
+
+TEST(ParseStep, OwnLookupStopsAtAnExplicitErrorAndOnlyAbsenceAllowsTheFallback) {
+  auto t = tables();
+  struct Case {
+    uint64_t state;
+    const char* name;
+    bool found;
+    Kind kind;
+    uint64_t target;
+  } cases[] = {
+      {0, "PLUS", true, Kind::None, 0},   // explicit error: no fallback
+      {0, "+", true, Kind::Shift, 2},
+      {0, "$end", true, Kind::Accept, 0},
+      {0, "x", true, Kind::Reduce, 1},
+      {0, "error", false, Kind::None, 0},  // id known, no cell in this row
+      {7, "+", false, Kind::None, 0},      // no row for the state
+      {0, "unknown", false, Kind::None, 0},
+  };
+  for (const Case& c : cases) {
+    OwnLookup r = own_action(*t, c.state, t->symbol_id(c.name));
+    EXPECT_EQ(r.found, c.found) << c.name;
+    EXPECT_EQ(r.action.kind, c.kind) << c.name;
+    EXPECT_EQ(r.action.target, c.target) << c.name;
+  }
+  EXPECT_EQ(fallback_action(*t, 0, t->symbol_id("+")).kind, Kind::Shift);
+  EXPECT_EQ(fallback_action(*t, 0, t->symbol_id("PLUS")).kind, Kind::None);  // explicit error
+  EXPECT_EQ(fallback_action(*t, 0, std::nullopt).kind, Kind::None);
+  EXPECT_EQ(fallback_action(*t, 2, t->symbol_id("+")).kind, Kind::None);
+}
+
+TEST(ParseStep, ErrorModeTakesOnlyUsableEntries) {
+  auto t = tables();
+  const auto error_id = t->symbol_id("error");
+  const std::vector<uint64_t> lens = {1, 0, 2};
+  struct Case {
+    uint64_t state;
+    size_t depth;
+    std::vector<uint64_t> lens;
+    Kind kind;
+  } cases[] = {
+      {2, 1, lens, Kind::Shift},
+      {3, 5, lens, Kind::None},    // accept counts as no action
+      {0, 5, lens, Kind::None},    // no cell
+      {1, 3, lens, Kind::Reduce},  // len 2 below depth 3
+      {1, 2, lens, Kind::None},    // len 2 not below depth 2
+      {1, 9, {1, 0}, Kind::None},  // production 2 has no length
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(error_action(*t, c.state, error_id, c.lens, c.depth).kind, c.kind) << c.state << " " << c.depth;
+  }
+  EXPECT_EQ(error_action(*t, 2, std::nullopt, lens, 9).kind, Kind::None);
+  // The minimum entry and out-of-range productions are never reductions in error mode.
+  ActionMap action;
+  action[0] = {{"error", std::numeric_limits<int32_t>::min()}};
+  auto min_table = ParserTables::create(1, std::move(action), {});
+  EXPECT_EQ(error_action(*min_table, 0, min_table->symbol_id("error"), lens, 9).kind, Kind::None);
+}
+
+TEST(ParseStep, ChecksOfShiftReduceAndGoto) {
+  auto t = tables();
+  EXPECT_TRUE(check_shift(*t, action_of(3), 0).ok());
+  Status bad_shift = check_shift(*t, action_of(9), 1);
+  ASSERT_FALSE(bad_shift.ok());
+  EXPECT_EQ(bad_shift.failure().message, "Invalid shift state 9 from state 1");
+
+  const std::vector<uint64_t> lens = {1, 0, 2, 1, 1};
+  const ProductionLists lists{5, 5, lens};
+  struct Case {
+    int32_t entry;
+    size_t depth;
+    ProductionLists lists;
+    const char* message;  // nullptr: accepted
+  } cases[] = {
+      {-2, 3, lists, nullptr},
+      {-2, 2, lists, "Invalid reduction -2 in state 4"},  // length not below depth
+      {-7, 9, lists, "Invalid reduction -7 in state 4"},
+      {-4, 9, {4, 5, lens}, "Invalid reduction -4 in state 4"},  // beyond prod_names
+      {-4, 9, {5, 0, lens}, "Invalid reduction -4 in state 4"},  // has_custom_func empty
+      {std::numeric_limits<int32_t>::min(), 9, lists, "Invalid reduction -2147483648 in state 4"},
+  };
+  for (const Case& c : cases) {
+    Outcome<uint64_t> r = check_reduce(action_of(c.entry), 4, c.lists, c.depth);
+    if (!c.message) {
+      ASSERT_TRUE(r.ok());
+      EXPECT_EQ(r.value(), 2u);
+    } else {
+      ASSERT_FALSE(r.ok()) << c.entry;
+      EXPECT_EQ(r.failure().message, c.message);
+    }
+  }
+
+  EXPECT_EQ(goto_state(*t, 0, t->symbol_id("E"), "E").value(), 1u);
+  EXPECT_EQ(goto_state(*t, 0, t->symbol_id("F"), "F").failure().message, "Invalid GOTO state 4 from state 0");
+  EXPECT_EQ(goto_state(*t, 1, t->symbol_id("E"), "E").failure().message,
+            "No GOTO entry for nonterminal \"E\" from state 1");
+  EXPECT_EQ(goto_state(*t, 0, std::nullopt, "a\"b").failure().message,
+            "No GOTO entry for nonterminal \"a\\\"b\" from state 0");
+}
+
+TEST(ParseStep, RecoveryAfterTheCallback) {
+  using A = AfterCallback;
+  struct Case {
+    Style style;
+    CallbackReport r;  // errok, restart, has_result, at_end
+    A expected;
+  } cases[] = {
+      {Style::Core, {true, false, false, false}, A::Resume},
+      {Style::Core, {false, true, true, true}, A::Resume},
+      {Style::Core, {false, false, true, true}, A::ReturnResult},
+      {Style::Core, {false, false, false, true}, A::Panic},
+      {Style::Vex, {true, true, false, true}, A::Resume},
+      {Style::Vex, {false, true, true, true}, A::ReturnNone},
+      {Style::Vex, {false, true, true, false}, A::Discard},
+      {Style::Vex, {false, false, true, false}, A::Panic},  // a result alone is ignored
+      {Style::Mox, {false, false, true, true}, A::Resume},
+      {Style::Mox, {true, false, false, true}, A::ReturnNone},
+      {Style::Mox, {true, true, false, false}, A::Discard},
+      {Style::Mox, {true, false, false, false}, A::Panic},  // errok alone does not decide
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(after_callback(c.style, c.r), c.expected)
+        << static_cast<int>(c.style) << c.r.errok << c.r.restart << c.r.has_result << c.r.at_end;
+  }
+  EXPECT_EQ(panic_step(false, true), PanicStep::InsertError);
+  EXPECT_EQ(panic_step(true, true), PanicStep::EndOfInput);
+  EXPECT_EQ(panic_step(true, false), PanicStep::DiscardToken);
+  EXPECT_EQ(style_named("core"), Style::Core);
+  EXPECT_EQ(style_named("Core"), std::nullopt);
+  EXPECT_EQ(style_named(std::string_view("vex\0", 4)), std::nullopt);
+}
+
+}  // namespace
+}  // namespace vx::parse
