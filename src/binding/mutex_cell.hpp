@@ -17,7 +17,6 @@
 #pragma once
 
 #include <atomic>
-#include <exception>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -44,8 +43,13 @@ class MutexCell {
       panic("guarded cell poisoned by an earlier internal failure");
     }
     holder_.store(me, std::memory_order_relaxed);
-    Holding holding{*this, std::uncaught_exceptions()};
-    return std::forward<F>(f)(value_);
+    Holding holding{*this};
+    try {
+      return std::forward<F>(f)(value_);
+    } catch (...) {
+      poisoned_.store(true, std::memory_order_relaxed);
+      throw;
+    }
   }
 
   // Runs f and returns true, or returns false at once when the mutex is
@@ -69,9 +73,7 @@ class MutexCell {
  private:
   struct Holding {
     MutexCell& cell;
-    int uncaught;
     ~Holding() {
-      if (std::uncaught_exceptions() > uncaught) cell.poisoned_.store(true, std::memory_order_relaxed);
       cell.holder_.store(std::thread::id(), std::memory_order_relaxed);
       cell.mutex_.unlock();
     }

@@ -225,14 +225,17 @@ Py_ssize_t view_length(PyObject* self) {
 using kNew = VX_SIGNATURE("_ProductionView",
                           "_ProductionView(slice_items, stack=None, lexer=None, parser=None, namemap=None)");
 
+// A view of class `tp` over `items`, with `stack` (nullptr or None: none).
+Result<Ref> make_view(PyTypeObject* tp, PyObject* items, PyObject* stack) {
+  const bool backed = is_reduction_data(items);
+  return new_box<ProductionView>(tp, backed ? Ref::borrow(items) : Ref(), backed ? Ref() : Ref::borrow(items),
+                                 stack && stack != Py_None ? Ref::borrow(stack) : Ref());
+}
+
 PyObject* view_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
-    PyObject* items = a[0];
-    const bool backed = is_reduction_data(items);
-    Ref stack = (a[1] && a[1] != Py_None) ? Ref::borrow(a[1]) : Ref();
-    return new_box<ProductionView>(tp, backed ? Ref::borrow(items) : Ref(), backed ? Ref() : Ref::borrow(items),
-                                   std::move(stack));
+    return make_view(tp, a[0], a[1]);
   });
 }
 
@@ -346,6 +349,19 @@ Result<PyTypeObject*> production_view_type() { return g_view_type.get(kSpec, "_P
 bool is_production_view(PyObject* obj) noexcept {
   PyTypeObject* tp = g_view_type.peek();
   return tp && PyObject_TypeCheck(obj, tp);
+}
+
+Result<Ref> call_view_factory(PyObject* factory_new, PyObject* factory, PyObject* data, PyObject* stack) {
+  // _ProductionView.__new__ is a built-in bound to the class. Called with a
+  // subclass that makes its instances with view_new, it checks the subclass
+  // and runs view_new on the other arguments: the same as made here.
+  PyTypeObject* tp = g_view_type.peek();
+  if (tp && PyCFunction_Check(factory_new) && PyCFunction_GET_SELF(factory_new) == reinterpret_cast<PyObject*>(tp) &&
+      PyType_Check(factory)) {
+    auto* sub = reinterpret_cast<PyTypeObject*>(factory);
+    if (sub->tp_new == view_new && PyType_IsSubtype(sub, tp)) return make_view(sub, data, stack);
+  }
+  return call(factory_new, factory, data, stack);
 }
 
 bool holds_source(PyObject* view, PyObject* data) {

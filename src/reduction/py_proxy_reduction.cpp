@@ -8,16 +8,6 @@
 #include "reduction/py_reduction_data.hpp"
 
 namespace vx {
-namespace {
-
-template <class... A>
-Result<Ref> call(PyObject* callable, A*... args) {
-  PyObject* argv[] = {nullptr, args...};
-  return checked(PyObject_Vectorcall(callable, argv + 1, sizeof...(args) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
-
-}  // namespace
-
 Result<PyParsedSymbol> native_proxy_reduce(const ProxyContext& ctx, PyObject* production, PyParsedSymbol result,
                                            std::span<PyParsedSymbol> rhs, PyObject* stack) {
   VX_TRY(Ref func, get_attr(production, names::func()));
@@ -29,7 +19,7 @@ Result<PyParsedSymbol> native_proxy_reduce(const ProxyContext& ctx, PyObject* pr
     VX_TRY(value, data.result(Ref::none()));
     data.release_rhs_guard();
   } else {
-    VX_TRY(Ref view, call(ctx.factory_new.get(), ctx.factory.get(), data_obj.get(), stack));
+    VX_TRY(Ref view, call_view_factory(ctx.factory_new.get(), ctx.factory.get(), data_obj.get(), stack));
     VX_CHECK(set_attr(view.get(), names::lexer(), ctx.lexer.get()));
     VX_CHECK(set_attr(view.get(), names::parser(), ctx.parser.get()));
     VX_TRY(Ref namemap, get_attr(production, names::namemap()));

@@ -105,10 +105,17 @@ def test_a_production_without_action_makes_no_view(core):
         ("p[0] = 'x'; data.result(None)", "x"),
         ("data.result('r')", "r"),
         ("assert data.result(result='r') == 'r'; p[0] = 's'", "s"),
+        ("p[0] = message_of(data.result)", "_ReductionData.result() missing 1 required positional argument: 'result'"),
     ],
 )
 def test_the_reduction_value(core, View, body, value):
-    ns = {}
+    def message_of(call):
+        try:
+            call()
+        except TypeError as e:
+            return str(e)
+
+    ns = {"message_of": message_of}
     exec(f"def action(p, data):\n    {body}", ns)
     assert calc(core, "1 + 2", {1: ns["action"]}, View) == value
 
@@ -303,12 +310,16 @@ class NoNamemap:
         (NoNamemap, "View", AttributeError, "'NoNamemap' object has no attribute 'namemap'"),
         (Prod, "base", AttributeError, "_ProductionView' object has no attribute 'lexer'"),
         (Prod, Other, TypeError, "'Other' object is not an instance of '_ProductionView'"),
+        (Prod, "borrowed __new__", TypeError, "Pretender is not a subtype of builtins._ProductionView"),
         (lambda a: Prod(lambda p, data: 1 / 0), "View", ZeroDivisionError, "division by zero"),
     ],
 )
 def test_failures_end_the_parse(core, View, production, factory, exc, message):
     ran = []
-    factory = {"View": View, "base": core._ProductionView}.get(factory, factory)
+    class Pretender:
+        __new__ = core._ProductionView.__new__
+
+    factory = {"View": View, "base": core._ProductionView, "borrowed __new__": Pretender}.get(factory, factory)
     prods = [Prod(None)] * 7
     prods[1] = production(lambda p, data: ran.append(p))  # the production of `+`
     with pytest.raises(exc) as info:
