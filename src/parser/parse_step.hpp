@@ -5,17 +5,45 @@
 // Python; the loop (py_parse_loop.cpp) does the talking.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <memory>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/outcome.hpp"
 #include "parser/tables.hpp"
 
 namespace vx::parse {
+
+// Symbol ids by the identity of a name object: the tokens of one lexer rule
+// share their type name, so most lookaheads find their id without hashing
+// the text. A slot keeps its name alive, so an address seen again is the
+// same text.
+class SymbolIdCache {
+ public:
+  [[nodiscard]] std::optional<uint32_t> lookup(const ParserTables& t, const std::shared_ptr<const std::string>& name) {
+    Slot& s = slots_[(reinterpret_cast<uintptr_t>(name.get()) >> 4) % kSlots];
+    if (s.name != name) {
+      s.id = t.symbol_id(*name);
+      s.name = name;
+    }
+    return s.id;
+  }
+
+ private:
+  static constexpr size_t kSlots = 64;
+  struct Slot {
+    std::shared_ptr<const std::string> name;
+    std::optional<uint32_t> id;
+  };
+  std::array<Slot, kSlots> slots_;
+};
 
 // An action entry read for the loop: shift to `target`, reduce by
 // production `target`, accept, or no action at all. `entry` is the table's
@@ -32,7 +60,12 @@ struct Action {
 
 // The action an entry value stands for: v > 0 shift, v < 0 reduce by -v,
 // 0 accept.
-[[nodiscard]] Action action_of(int32_t v) noexcept;
+[[nodiscard]] inline Action action_of(int32_t v) noexcept {
+  if (v > 0) return {Action::Kind::Shift, v, static_cast<uint64_t>(v)};
+  // -v of the minimum value does not fit in 32 bits; the reduce check refuses it.
+  if (v < 0) return {Action::Kind::Reduce, v, static_cast<uint64_t>(-static_cast<int64_t>(v))};
+  return {Action::Kind::Accept, 0, 0};
+}
 
 // Normal mode, first step: the entry of the lookahead's own id. `found`
 // means the row holds a cell for the id; that ends the lookup, and a cell
@@ -43,13 +76,52 @@ struct OwnLookup {
   bool found;
   Action action;
 };
-[[nodiscard]] OwnLookup own_action(const ParserTables& t, uint64_t state, std::optional<uint32_t> id) noexcept;
+[[nodiscard]] inline OwnLookup own_action(const ParserTables& t, uint64_t state, std::optional<uint32_t> id) noexcept {
+  if (!id) return {false, Action::none()};
+  std::optional<ActionEntry> cell = t.action_entry(state, *id);
+  if (!cell) return {false, Action::none()};
+  if (!*cell) return {true, Action::none()};
+  return {true, action_of(**cell)};
+}
+
+// The results of pure table lookups by (state, id), kept in a small
+// direct-mapped cache for one parse: the tables never change, and a parse
+// asks the same few questions over and over.
+template <class V>
+class LookupCache {
+ public:
+  LookupCache() : slots_(kSlots) {}
+  template <class Compute>
+  [[nodiscard]] V get(uint64_t state, uint32_t id, Compute&& compute) {
+    Slot& s = slots_[(((state << 32) ^ id) * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (!s.filled || s.state != state || s.id != id) {
+      s = Slot{state, id, true, compute()};
+    }
+    return s.value;
+  }
+
+ private:
+  static constexpr unsigned kBits = 9;
+  static constexpr size_t kSlots = size_t{1} << kBits;
+  struct Slot {
+    uint64_t state = 0;
+    uint32_t id = 0;
+    bool filled = false;
+    V value{};
+  };
+  std::vector<Slot> slots_;
+};
 
 // Normal mode, second step: the entry of the id that the lookahead's value
 // names (when the value is text that names a symbol). No cell, or a cell
 // without value, is no action.
-[[nodiscard]] Action fallback_action(const ParserTables& t, uint64_t state,
-                                     std::optional<uint32_t> fallback_id) noexcept;
+[[nodiscard]] inline Action fallback_action(const ParserTables& t, uint64_t state,
+                                            std::optional<uint32_t> fallback_id) noexcept {
+  if (!fallback_id) return Action::none();
+  std::optional<ActionEntry> cell = t.action_entry(state, *fallback_id);
+  if (!cell || !*cell) return Action::none();
+  return action_of(**cell);
+}
 
 // Error mode: the action for the "error" symbol. No id, no cell, a cell
 // without value and accept are no action; a reduce counts only when its
@@ -60,7 +132,11 @@ struct OwnLookup {
 
 // A shift to `target` from `state`: the target must be a state of the
 // tables ("Invalid shift state {} from state {}").
-[[nodiscard]] Status check_shift(const ParserTables& t, const Action& shift, uint64_t state);
+[[nodiscard]] Failure invalid_shift(const Action& shift, uint64_t state);
+[[nodiscard]] inline Status check_shift(const ParserTables& t, const Action& shift, uint64_t state) {
+  if (shift.target >= t.num_states()) [[unlikely]] return invalid_shift(shift, state);
+  return ok_status();
+}
 
 // A reduce entry: not the minimum value, a production below the lengths of
 // the three per-production lists, and a right-hand side shorter than the
@@ -71,14 +147,33 @@ struct ProductionLists {
   size_t custom;
   std::span<const uint64_t> lens;
 };
-[[nodiscard]] Outcome<uint64_t> check_reduce(const Action& reduce, uint64_t state, const ProductionLists& lists,
-                                             size_t depth);
+[[nodiscard]] Failure invalid_reduction(const Action& reduce, uint64_t state);
+[[nodiscard]] inline Outcome<uint64_t> check_reduce(const Action& reduce, uint64_t state, const ProductionLists& lists,
+                                                    size_t depth) {
+  const uint64_t p = reduce.target;
+  if (reduce.entry == std::numeric_limits<int32_t>::min() || p >= lists.names || p >= lists.custom ||
+      p >= lists.lens.size() || lists.lens[p] >= depth) [[unlikely]] {
+    return invalid_reduction(reduce, state);
+  }
+  return lists.lens[p];
+}
 
 // The goto step after a reduction: the target of `lhs_id` in the row of
 // `state` ("No GOTO entry for nonterminal {} from state {}" with the quoted
 // `lhs_name`, "Invalid GOTO state {} from state {}").
-[[nodiscard]] Outcome<uint64_t> goto_state(const ParserTables& t, uint64_t state, std::optional<uint32_t> lhs_id,
-                                           std::string_view lhs_name);
+[[nodiscard]] Failure missing_goto(uint64_t state, std::string_view lhs_name);
+[[nodiscard]] Failure invalid_goto(uint64_t state, uint64_t target);
+// The same check, given what the row holds (no value: no id or no entry).
+[[nodiscard]] inline Outcome<uint64_t> check_goto(const ParserTables& t, uint64_t state,
+                                                  std::optional<uint64_t> target, std::string_view lhs_name) {
+  if (!target) [[unlikely]] return missing_goto(state, lhs_name);
+  if (*target >= t.num_states()) [[unlikely]] return invalid_goto(state, *target);
+  return *target;
+}
+[[nodiscard]] inline Outcome<uint64_t> goto_state(const ParserTables& t, uint64_t state, std::optional<uint32_t> lhs_id,
+                                                  std::string_view lhs_name) {
+  return check_goto(t, state, lhs_id ? t.goto_target(state, *lhs_id) : std::nullopt, lhs_name);
+}
 
 // --- error recovery ---------------------------------------------------------
 

@@ -19,14 +19,22 @@ Error parser_error(const std::string& message) {
 }
 
 void ParseRun::set_lookahead(PyParsedSymbol sym) {
-  la.id = tables.symbol_id(*sym.sym_type);
-  la.fallback = Lookahead::Fallback::Unknown;
   la.sym = std::move(sym);
+  la.id = ids.lookup(tables, la.sym.sym_type);
+  la.fallback = Lookahead::Fallback::Unknown;
 }
 
 Void ParseRun::fetch_lookahead() {
-  VX_TRY(PyParsedSymbol sym, source.next_symbol());
-  set_lookahead(std::move(sym));
+  VX_CHECK(source.next_symbol(la.sym));
+  la.id = ids.lookup(tables, la.sym.sym_type);
+  la.fallback = Lookahead::Fallback::Unknown;
+  return ok();
+}
+
+Void ParseRun::take_lookahead(PyObject* token) {
+  VX_CHECK(symbol_from_token(token, la.sym));
+  la.id = ids.lookup(tables, la.sym.sym_type);
+  la.fallback = Lookahead::Fallback::Unknown;
   return ok();
 }
 
@@ -66,8 +74,11 @@ std::optional<uint32_t> fallback_id(ParseRun& r) {
 
 parse::Action next_action(ParseRun& r, uint64_t state) {
   if (r.saved) return parse::error_action(r.tables, state, r.error_id, r.prog.prod_lens, r.depth());
-  parse::OwnLookup own = parse::own_action(r.tables, state, r.la.id);
-  if (own.found) return own.action;
+  if (r.la.id) {
+    const uint32_t id = *r.la.id;
+    parse::OwnLookup own = r.actions.get(state, id, [&] { return parse::own_action(r.tables, state, id); });
+    if (own.found) return own.action;
+  }
   return parse::fallback_action(r.tables, state, fallback_id(r));
 }
 
@@ -108,8 +119,8 @@ Void shift(ParseRun& r, const parse::Action& act, uint64_t state) {
 
 // --- the value of a reduction ---------------------------------------------------
 
-// f(*values of rhs) by vectorcall, without a tuple.
-Result<Ref> call_with_values(PyObject* f, const std::vector<PyParsedSymbol>& rhs) {
+// f(*values) by vectorcall, without a tuple.
+Result<Ref> call_with_values(PyObject* f, std::span<const PyParsedSymbol> rhs) {
   constexpr size_t kInline = 8;
   std::array<PyObject*, kInline + 1> inline_args;
   std::vector<PyObject*> heap_args;
@@ -122,12 +133,42 @@ Result<Ref> call_with_values(PyObject* f, const std::vector<PyParsedSymbol>& rhs
   return checked(PyObject_Vectorcall(f, argv + 1, rhs.size() | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-Void value_action(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
-  if (!r.value_funcs) return Error::make(PyExc_ValueError, "value_funcs required for value actions");
-  VX_TRY(Ref f, checked(PySequence_GetItem(r.value_funcs, static_cast<Py_ssize_t>(p))));
-  VX_TRY(Ref value, call_with_values(f.get(), r.rhs));
-  if (value.get() != Py_None) res.value = std::move(value);
-  return ok();
+// Drops the hidden right-hand side; its values are released after the
+// stack was given back.
+void drop_hidden(ParseRun& r) {
+  r.dropped.clear();
+  r.with_symbols([&](std::vector<PyParsedSymbol>& s) {
+    const size_t first = s.size() - r.stack->hidden;
+    for (size_t i = first; i < s.size(); ++i) r.dropped.push_back(std::move(s[i].value));
+    s.resize(first);
+    r.stack->hidden = 0;
+  });
+  r.dropped.clear();
+}
+
+// A value action: value_funcs[p] called with the values of the right-hand
+// side, which stays on the stack, hidden from Python, meanwhile. Yields the
+// value, or an empty Ref for None (the first value stays).
+Result<Ref> value_action(ParseRun& r, uint64_t p, uint64_t n) {
+  r.with_symbols([&](std::vector<PyParsedSymbol>&) { r.stack->hidden = n; });
+  Result<Ref> value = [&]() -> Result<Ref> {
+    if (!r.value_funcs) return Error::make(PyExc_ValueError, "value_funcs required for value actions");
+    Ref f;
+    if (PyList_CheckExact(r.value_funcs) && p < static_cast<uint64_t>(PyList_GET_SIZE(r.value_funcs))) {
+      f = Ref::borrow(PyList_GET_ITEM(r.value_funcs, static_cast<Py_ssize_t>(p)));
+    } else {
+      VX_TRY(f, checked(PySequence_GetItem(r.value_funcs, static_cast<Py_ssize_t>(p))));
+    }
+    // Only the loop changes the stack's vector, so the hidden records stay put during the call.
+    const std::vector<PyParsedSymbol>& s = r.stack->symbols;
+    return call_with_values(f.get(), std::span(s.data() + (s.size() - n), n));
+  }();
+  if (!value.ok()) {
+    drop_hidden(r);
+    return value;
+  }
+  if (value->get() == Py_None) return Ref();
+  return value;
 }
 
 Void callback_reduction(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
@@ -166,9 +207,8 @@ Result<bool> wants_values(PyObject* production) {
   return eq == 1;
 }
 
-Void reduction_value(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
-  if (p < r.prog.value_actions.size() && r.prog.value_actions[p]) return value_action(r, p, res);
-  if (!r.prog.has_custom_func[p]) return ok();  // the default: the first right-hand-side value
+// The value of a reduction through reduce_cb or the native proxy.
+Void custom_value(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
   if (!r.proxy) return callback_reduction(r, p, res);
   VX_TRY(Ref index, py_int(p));
   VX_TRY(Ref production, checked(PyObject_GetItem(r.proxy->productions.get(), index.get())));
@@ -180,37 +220,106 @@ Void reduction_value(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
 
 // --- reduce ----------------------------------------------------------------------
 
-Void reduce(ParseRun& r, const parse::Action& act, uint64_t state) {
-  const ParseProgram& prog = r.prog;
-  const parse::ProductionLists lists{prog.prod_names.size(), prog.has_custom_func.size(), prog.prod_lens};
-  VX_TRY(uint64_t n, or_parser_error(parse::check_reduce(act, state, lists, r.depth())));
-  const uint64_t p = act.target;
-  r.states.resize(r.states.size() - n);
-  r.rhs.clear();
-  r.with_symbols([&](std::vector<PyParsedSymbol>& s) {
-    auto first = s.end() - static_cast<std::ptrdiff_t>(n);
-    r.rhs.insert(r.rhs.end(), std::make_move_iterator(first), std::make_move_iterator(s.end()));
-    s.erase(first, s.end());
-  });
-
+// The result record of a reduction by p over `rhs`: the production's name,
+// the positions of the right-hand side, its first value.
+PyParsedSymbol result_record(const ParseProgram& prog, uint64_t p, std::span<const PyParsedSymbol> rhs) {
   PyParsedSymbol res;
   res.sym_type = prog.prod_names[p];
-  if (n > 0) {
-    res.lineno = r.rhs.front().lineno;
-    res.lexpos = r.rhs.front().lexpos;
-    res.endlineno = r.rhs.back().endlineno;
-    res.endlexpos = r.rhs.back().endlexpos;
-    res.value = r.rhs.front().value.share();
-  } else {
+  if (rhs.empty()) {
     res.value = Ref::none();
+    return res;
   }
-  Void computed = reduction_value(r, p, res);
+  res.lineno = rhs.front().lineno;
+  res.lexpos = rhs.front().lexpos;
+  res.endlineno = rhs.back().endlineno;
+  res.endlexpos = rhs.back().endlexpos;
+  res.value = rhs.front().value.share();
+  return res;
+}
+
+// The goto step from `below` for production p.
+Result<uint64_t> goto_target(ParseRun& r, uint64_t p, uint64_t below) {
+  const std::optional<uint32_t> lhs = r.prog.prod_lhs[p];
+  std::optional<uint64_t> found;
+  if (lhs) found = r.gotos.get(below, *lhs, [&] { return r.tables.goto_target(below, *lhs); });
+  return or_parser_error(parse::check_goto(r.tables, below, found, *r.prog.prod_names[p]));
+}
+
+// Moves the top n symbols off the stack into r.rhs, leftmost first.
+void split_off(ParseRun& r, uint64_t n) {
+  r.rhs.clear();
+  r.with_symbols([&](std::vector<PyParsedSymbol>& s) {
+    const size_t first = s.size() - n;
+    for (size_t i = first; i < s.size(); ++i) r.rhs.push_back(std::move(s[i]));
+    s.resize(first);
+  });
+}
+
+// The end of a default reduction or a value action: the result takes the
+// place of the first right-hand-side symbol, whose value it keeps unless
+// `value` is given.
+Void reduce_in_place(ParseRun& r, uint64_t p, uint64_t n, Ref value) {
+  const uint64_t below = r.states[r.states.size() - 1 - n];
+  Result<uint64_t> target = goto_target(r, p, below);
+  if (!target.ok()) {
+    // The stack at the exit shows what lies below the right-hand side.
+    r.with_symbols([&](std::vector<PyParsedSymbol>&) { r.stack->hidden = n; });
+    drop_hidden(r);
+    return std::move(target).error();
+  }
+  r.states.resize(r.states.size() - n);
+  r.states.push_back(*target);
+  if (n == 0) {
+    PyParsedSymbol res = result_record(r.prog, p, {});
+    if (value) res.value = std::move(value);
+    r.with_symbols([&](std::vector<PyParsedSymbol>& s) { s.push_back(std::move(res)); });
+    return ok();
+  }
+  r.dropped.clear();
+  r.with_symbols([&](std::vector<PyParsedSymbol>& s) {
+    const size_t first = s.size() - n;
+    PyParsedSymbol& res = s[first];
+    res.sym_type = r.prog.prod_names[p];
+    res.endlineno = s.back().endlineno;
+    res.endlexpos = s.back().endlexpos;
+    if (value) r.dropped.push_back(std::exchange(res.value, std::move(value)));
+    for (size_t i = first + 1; i < s.size(); ++i) r.dropped.push_back(std::move(s[i].value));
+    s.resize(first + 1);
+    r.stack->hidden = 0;
+  });
+  r.dropped.clear();  // released after the stack was given back
+  return ok();
+}
+
+Void reduce(ParseRun& r, const parse::Action& act, uint64_t state) {
+  const ParseProgram& prog = r.prog;
+  const parse::ProductionLists lists{prog.prod_names.size(), prog.custom_count, prog.prod_lens};
+  VX_TRY(uint64_t n, or_parser_error(parse::check_reduce(act, state, lists, r.depth())));
+  const uint64_t p = act.target;
+  switch (prog.reduction[p]) {
+    case Reduction::Default:
+      return reduce_in_place(r, p, n, Ref());
+    case Reduction::Value: {
+      VX_TRY(Ref value, value_action(r, p, n));
+      if (r.control && r.control->restart()) {  // the loop top applies it; the result is dropped
+        drop_hidden(r);
+        r.states.resize(r.states.size() - n);
+        return ok();
+      }
+      return reduce_in_place(r, p, n, std::move(value));
+    }
+    case Reduction::Custom:
+      break;
+  }
+  // Callbacks see the stack without the right-hand side.
+  r.states.resize(r.states.size() - n);
+  split_off(r, n);
+  PyParsedSymbol res = result_record(prog, p, r.rhs);
+  Void computed = custom_value(r, p, res);
   r.rhs.clear();  // the right-hand side goes before anything else runs
   VX_CHECK(std::move(computed));
   if (r.control && r.control->restart()) return ok();  // the loop top applies it; the result is dropped
-
-  const uint64_t below = r.states.back();
-  VX_TRY(uint64_t target, or_parser_error(parse::goto_state(r.tables, below, prog.prod_lhs[p], *prog.prod_names[p])));
+  VX_TRY(uint64_t target, goto_target(r, p, r.states.back()));
   r.states.push_back(target);
   r.with_symbols([&](std::vector<PyParsedSymbol>& s) { s.push_back(std::move(res)); });
   return ok();

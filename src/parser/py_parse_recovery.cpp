@@ -79,8 +79,7 @@ Result<Next> ParseRun::recover() {
       if (control) control->take_errok();
       saved.reset();
       if (cb_result.get() != Py_None) {
-        VX_TRY(PyParsedSymbol sym, symbol_from_token(cb_result.get()));
-        set_lookahead(std::move(sym));
+        VX_CHECK(take_lookahead(cb_result.get()));
       } else {
         VX_CHECK(fetch_lookahead());
       }

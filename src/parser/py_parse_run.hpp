@@ -54,14 +54,21 @@ struct ParseRun {
   std::optional<Lookahead> saved;  // the real lookahead while the error symbol stands in
   uint64_t errorcount = 0;
   std::optional<uint32_t> error_id;
+  parse::SymbolIdCache ids;
+  parse::LookupCache<parse::OwnLookup> actions;    // own_action by (state, id)
+  parse::LookupCache<std::optional<uint64_t>> gotos;  // goto targets by (state, id)
   std::vector<PyParsedSymbol> rhs;  // scratch: the right-hand side of the reduction under way
+  std::vector<Ref> dropped;         // scratch: values to release once the stack is given back
   Ref result;                       // set when the step returns from parse
 
   [[nodiscard]] size_t depth() const noexcept { return states.size(); }
 
   // Makes `sym` the lookahead (its id looked up, no fallback yet).
   void set_lookahead(PyParsedSymbol sym);
+  // The next token from the source becomes the lookahead.
   [[nodiscard]] Void fetch_lookahead();
+  // The token object `token` (a result of error_cb) becomes the lookahead.
+  [[nodiscard]] Void take_lookahead(PyObject* token);
 
   // Momentary exclusive access to the stack's symbols for one native step.
   template <class F>

@@ -1,5 +1,7 @@
 #include "parser/py_parser_engine.hpp"
 
+#include <algorithm>
+
 #include "binding/boundary.hpp"
 #include "binding/convert.hpp"
 #include "binding/objects.hpp"
@@ -84,16 +86,26 @@ Result<std::vector<T>> to_list_of(PyObject* obj, std::string_view note, Convert&
 }
 
 // The four per-production lists, converted in signature order; `tables`
-// is filled in by the caller.
+// is filled in by the caller. Without value_actions no production has a
+// value action.
 Result<ParseProgram> production_lists(PyObject* names, PyObject* lens, PyObject* custom, PyObject* values) {
   ParseProgram e;
   VX_TRY(e.prod_names, to_list_of<std::shared_ptr<const std::string>>(names, "prod_names", to_shared_text));
   VX_TRY(e.prod_lens, to_list_of<uint64_t>(lens, "prod_lens", to_u64));
-  VX_TRY(e.has_custom_func, to_list_of<bool>(custom, "has_custom_func", to_bool));
+  VX_TRY(std::vector<bool> has_custom_func, to_list_of<bool>(custom, "has_custom_func", to_bool));
+  std::vector<bool> value_actions;
   if (values && values != Py_None) {
-    VX_TRY(e.value_actions, to_list_of<bool>(values, "value_actions", to_bool));
-  } else {
-    e.value_actions.assign(e.prod_names.size(), false);
+    VX_TRY(value_actions, to_list_of<bool>(values, "value_actions", to_bool));
+  }
+  e.custom_count = has_custom_func.size();
+  const size_t n = std::min(e.prod_names.size(), has_custom_func.size());
+  e.reduction.reserve(n);
+  for (size_t p = 0; p < n; ++p) {
+    if (p < value_actions.size() && value_actions[p]) {
+      e.reduction.push_back(Reduction::Value);
+    } else {
+      e.reduction.push_back(has_custom_func[p] ? Reduction::Custom : Reduction::Default);
+    }
   }
   return e;
 }

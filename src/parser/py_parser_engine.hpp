@@ -16,13 +16,21 @@
 
 namespace vx {
 
-// What a parse runs on: the tables and the per-production lists.
+// How the value of a reduction by production p is computed.
+enum class Reduction : uint8_t {
+  Value,    // value_actions[p]: call value_funcs[p]
+  Default,  // the first right-hand-side value
+  Custom,   // has_custom_func[p]: the native proxy or reduce_cb
+};
+
+// What a parse runs on: the tables and the per-production lists, with the
+// two flag lists folded into one choice per production.
 struct ParseProgram {
   std::vector<std::shared_ptr<const std::string>> prod_names;  // left-hand side of production p
   std::vector<uint64_t> prod_lens;                               // right-hand-side length of p
   std::vector<std::optional<uint32_t>> prod_lhs;                 // symbol id of prod_names[p]
-  std::vector<bool> has_custom_func;  // p reduces through the native proxy or reduce_cb
-  std::vector<bool> value_actions;    // p reduces by calling value_funcs[p]
+  size_t custom_count = 0;             // the length of has_custom_func
+  std::vector<Reduction> reduction;    // for p below the lengths of prod_names and has_custom_func
   std::shared_ptr<const ParserTables> tables;
 };
 

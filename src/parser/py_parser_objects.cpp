@@ -163,7 +163,7 @@ using Stack = PyParserStack;
 Result<Ref> stack_item(PyObject* self, int64_t i) {
   Stack& s = unbox<Stack>(self);
   VX_TRY(auto guard, borrow_shared(s.borrow));
-  const auto n = static_cast<int64_t>(s.symbols.size());
+  const auto n = static_cast<int64_t>(s.visible());
   if (i < 0) i += n;
   if (i < 0 || i >= n) return Error::make(PyExc_IndexError, "parser stack index out of range");
   PyParsedSymbol copy = s.symbols[static_cast<size_t>(i)].clone_symbol();
@@ -193,7 +193,10 @@ int stack_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int stack_clear(PyObject* self) {
-  return clear_record<Stack>(self, [](Stack& s) { return std::exchange(s.symbols, {}); });
+  return clear_record<Stack>(self, [](Stack& s) {
+    s.hidden = 0;
+    return std::exchange(s.symbols, {});
+  });
 }
 
 PyType_Slot kStackSlots[] = {

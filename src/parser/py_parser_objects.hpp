@@ -54,6 +54,11 @@ struct PyParserControl {
 struct PyParserStack {
   BorrowFlag borrow;
   std::vector<PyParsedSymbol> symbols;  // bottom first
+  // The top `hidden` symbols are a right-hand side under reduction: still
+  // owned here, but no longer part of the stack that Python sees.
+  size_t hidden = 0;
+
+  [[nodiscard]] size_t visible() const noexcept { return symbols.size() - hidden; }
 };
 
 [[nodiscard]] Result<PyTypeObject*> parser_stack_type();

@@ -21,8 +21,7 @@ Result<std::optional<uint64_t>> optional_u64(PyObject* token, PyObject* name) {
   return std::optional<uint64_t>(n);
 }
 
-Result<PyParsedSymbol> symbol_from_attributes(PyObject* token) {
-  PyParsedSymbol sym;
+Void symbol_from_attributes(PyObject* token, PyParsedSymbol& sym) {
   VX_TRY(Ref type, get_optional_attr(token, names::type()));
   if (type) {
     VX_TRY(sym.sym_type, to_shared_text(type.get(), ""));
@@ -50,28 +49,41 @@ Result<PyParsedSymbol> symbol_from_attributes(PyObject* token) {
     }
     sym.endlexpos = sym.lexpos + length;
   }
-  return sym;
+  return ok();
+}
+
+// A native Token, field by field: its line number is also the end line, its
+// owner is not read.
+Void read_token_into(PyObject* token, PyParsedSymbol& out) {
+  VX_TRY(TokenFields f, read_token(token));
+  out.sym_type = std::move(f.type);
+  out.value = std::move(f.value);
+  out.lineno = out.endlineno = f.lineno;
+  out.lexpos = f.lexpos;
+  out.endlexpos = f.end;
+  return ok();
 }
 
 }  // namespace
 
-Result<PyParsedSymbol> symbol_from_token(PyObject* token) {
+Void symbol_from_token(PyObject* token, PyParsedSymbol& out) {
   if (is_parsed_symbol(token)) {
     auto& o = unbox<ParsedSymbolObject>(token);
     if (o.borrow.try_shared()) {
       SharedGuard guard(&o.borrow);
-      return o.sym.clone_symbol();
+      out = o.sym.clone_symbol();
+      return ok();
     }
   } else if (is_token(token)) {
-    VX_TRY(TokenFields f, read_token(token));
-    return PyParsedSymbol{std::move(f.type), std::move(f.value), f.lineno, f.lineno, f.lexpos, f.end};
+    return read_token_into(token, out);
   }
-  return symbol_from_attributes(token);
+  return symbol_from_attributes(token, out);
 }
 
-Result<PyParsedSymbol> end_marker() {
+Void end_marker(PyParsedSymbol& out) {
   VX_TRY(Ref value, py_str("$end"));
-  return PyParsedSymbol::make("$end", std::move(value), 1, 1, 0, 0);
+  out = PyParsedSymbol::make("$end", std::move(value), 1, 1, 0, 0);
+  return ok();
 }
 
 Result<TokenSource> TokenSource::select(PyObject* token_stream) {
@@ -90,8 +102,8 @@ Result<TokenSource> TokenSource::select(PyObject* token_stream) {
   return src;
 }
 
-Result<PyParsedSymbol> TokenSource::next_symbol() {
-  if (stream_ended_) return end_marker();
+Void TokenSource::next_symbol(PyParsedSymbol& out) {
+  if (stream_ended_) return end_marker(out);
   Ref item;
   if (cursor_) {
     VX_TRY(item, cursor_next_item(*cursor_));
@@ -101,9 +113,9 @@ Result<PyParsedSymbol> TokenSource::next_symbol() {
   }
   if (!item) {
     stream_ended_ = true;
-    return end_marker();
+    return end_marker(out);
   }
-  return symbol_from_token(item.get());
+  return symbol_from_token(item.get(), out);
 }
 
 }  // namespace vx

@@ -19,8 +19,9 @@ class TokenSource {
   // the source) or the iterator that iter() gives for `token_stream`.
   [[nodiscard]] static Result<TokenSource> select(PyObject* token_stream);
 
-  // The next symbol; a fresh end marker once the stream has ended.
-  [[nodiscard]] Result<PyParsedSymbol> next_symbol();
+  // Reads the next symbol into `out`; a fresh end marker once the stream
+  // has ended.
+  [[nodiscard]] Void next_symbol(PyParsedSymbol& out);
 
  private:
   TokenSource() = default;
@@ -31,11 +32,11 @@ class TokenSource {
 };
 
 // A new end marker: "$end" with the value "$end", line 1, position 0.
-[[nodiscard]] Result<PyParsedSymbol> end_marker();
+[[nodiscard]] Void end_marker(PyParsedSymbol& out);
 
 // One token object as a symbol record: a ParsedSymbol is copied, a Token
 // read field by field, anything else read through its attributes `type`,
 // `value`, `lineno`, `lexpos` (or `index`) and `end`.
-[[nodiscard]] Result<PyParsedSymbol> symbol_from_token(PyObject* token);
+[[nodiscard]] Void symbol_from_token(PyObject* token, PyParsedSymbol& out);
 
 }  // namespace vx

@@ -16,22 +16,6 @@ void check_symbol_count(size_t n) {
   }
 }
 
-// Binary search of a row sorted by id, in the form the parse loop runs it:
-// a one-cell row is a single comparison.
-template <class Cell>
-const Cell* find_cell(std::span<const Cell> row, uint32_t id) noexcept {
-  if (row.empty()) return nullptr;
-  size_t base = 0;
-  size_t size = row.size();
-  while (size > 1) {
-    size_t half = size / 2;
-    size_t mid = base + half;
-    if (row[mid].id <= id) base = mid;
-    size -= half;
-  }
-  return row[base].id == id ? &row[base] : nullptr;
-}
-
 template <class Cell>
 void sort_row(std::vector<Cell>& row) {
   std::sort(row.begin(), row.end(), [](const Cell& a, const Cell& b) { return a.id < b.id; });
@@ -65,15 +49,6 @@ void build_csr(uint64_t num_states, std::vector<std::pair<uint64_t, std::vector<
     ++next_state;
     std::vector<Cell>().swap(r.second);
   }
-}
-
-template <class Cell>
-std::span<const Cell> row_of(const std::vector<size_t>& begin, const std::vector<Cell>& cells,
-                             uint64_t state) noexcept {
-  if (begin.empty() || state >= begin.size() - 1) return {};
-  const size_t b = begin[static_cast<size_t>(state)];
-  const size_t e = begin[static_cast<size_t>(state) + 1];
-  return {cells.data() + b, e - b};
 }
 
 }  // namespace
@@ -177,28 +152,6 @@ std::optional<uint32_t> ParserTables::symbol_id(std::string_view name) const {
   auto it = symbol_ids_.find(name);
   if (it == symbol_ids_.end()) return std::nullopt;
   return it->second;
-}
-
-std::optional<ActionEntry> ParserTables::action_entry(uint64_t state, uint32_t id) const noexcept {
-  const ActionCell* c = find_cell(action_row(state), id);
-  if (c == nullptr) return std::nullopt;
-  return c->has_value ? ActionEntry(c->value) : ActionEntry();
-}
-
-std::optional<uint64_t> ParserTables::goto_target(uint64_t state, uint32_t id) const noexcept {
-  const GotoCell* c = find_cell(goto_row(state), id);
-  if (c == nullptr) return std::nullopt;
-  return c->target;
-}
-
-std::span<const ParserTables::ActionCell> ParserTables::action_row(uint64_t state) const noexcept {
-  if (state >= num_states_) return {};
-  return row_of(action_begin_, action_cells_, state);
-}
-
-std::span<const ParserTables::GotoCell> ParserTables::goto_row(uint64_t state) const noexcept {
-  if (state >= num_states_) return {};
-  return row_of(goto_begin_, goto_cells_, state);
 }
 
 }  // namespace vx

@@ -101,18 +101,30 @@ class ParserTables {
 
   // The action entry the state's row holds for `id`; no value when the row
   // has no such cell. A present but valueless entry is the explicit error.
-  [[nodiscard]] std::optional<ActionEntry> action_entry(uint64_t state, uint32_t id) const noexcept;
+  [[nodiscard]] std::optional<ActionEntry> action_entry(uint64_t state, uint32_t id) const noexcept {
+    const ActionCell* c = find_cell(action_row(state), id);
+    if (c == nullptr) return std::nullopt;
+    return c->has_value ? ActionEntry(c->value) : ActionEntry();
+  }
 
   // The goto target the state's row holds for `id`, or no value.
-  [[nodiscard]] std::optional<uint64_t> goto_target(uint64_t state, uint32_t id) const noexcept;
+  [[nodiscard]] std::optional<uint64_t> goto_target(uint64_t state, uint32_t id) const noexcept {
+    const GotoCell* c = find_cell(goto_row(state), id);
+    if (c == nullptr) return std::nullopt;
+    return c->target;
+  }
 
   [[nodiscard]] uint64_t num_states() const noexcept { return num_states_; }
   [[nodiscard]] size_t num_symbols() const noexcept { return symbol_ids_.size(); }
 
   // The rows as stored, for inspection (sorted by id). States beyond the last
   // non-empty row have empty rows.
-  [[nodiscard]] std::span<const ActionCell> action_row(uint64_t state) const noexcept;
-  [[nodiscard]] std::span<const GotoCell> goto_row(uint64_t state) const noexcept;
+  [[nodiscard]] std::span<const ActionCell> action_row(uint64_t state) const noexcept {
+    return state < num_states_ ? row_of(action_begin_, action_cells_, state) : std::span<const ActionCell>();
+  }
+  [[nodiscard]] std::span<const GotoCell> goto_row(uint64_t state) const noexcept {
+    return state < num_states_ ? row_of(goto_begin_, goto_cells_, state) : std::span<const GotoCell>();
+  }
 
  private:
   struct NameHash {
@@ -121,6 +133,31 @@ class ParserTables {
   };
 
   ParserTables() = default;
+
+  // Binary search of a row sorted by id, in the form the parse loop runs it:
+  // a one-cell row is a single comparison.
+  template <class Cell>
+  static const Cell* find_cell(std::span<const Cell> row, uint32_t id) noexcept {
+    if (row.empty()) return nullptr;
+    size_t base = 0;
+    size_t size = row.size();
+    while (size > 1) {
+      size_t half = size / 2;
+      size_t mid = base + half;
+      if (row[mid].id <= id) base = mid;
+      size -= half;
+    }
+    return row[base].id == id ? &row[base] : nullptr;
+  }
+
+  template <class Cell>
+  static std::span<const Cell> row_of(const std::vector<size_t>& begin, const std::vector<Cell>& cells,
+                                      uint64_t state) noexcept {
+    if (begin.empty() || state >= begin.size() - 1) return {};
+    const size_t b = begin[static_cast<size_t>(state)];
+    const size_t e = begin[static_cast<size_t>(state) + 1];
+    return {cells.data() + b, e - b};
+  }
 
   using ActionRows = std::vector<std::pair<uint64_t, std::vector<ActionCell>>>;
   using GotoRows = std::vector<std::pair<uint64_t, std::vector<GotoCell>>>;

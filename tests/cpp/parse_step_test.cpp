@@ -156,5 +156,34 @@ TEST(ParseStep, RecoveryAfterTheCallback) {
   EXPECT_EQ(style_named(std::string_view("vex\0", 4)), std::nullopt);
 }
 
+TEST(ParseStep, CachesAnswerAsTheTablesDo) {
+  auto t = tables();
+  // Every (state, id) pair, asked twice in a scrambled order, agrees with the table.
+  LookupCache<OwnLookup> cache;
+  std::vector<std::pair<uint64_t, uint32_t>> keys;
+  for (uint64_t state = 0; state < 6; ++state)
+    for (uint32_t id = 0; id < t->num_symbols() + 1; ++id) keys.emplace_back(state, id);
+  for (int round = 0; round < 2; ++round) {
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const auto [state, id] = keys[(k * 7 + round) % keys.size()];
+      OwnLookup want = own_action(*t, state, id);
+      OwnLookup got = cache.get(state, id, [&] { return own_action(*t, state, id); });
+      EXPECT_EQ(got.found, want.found);
+      EXPECT_EQ(got.action.kind, want.action.kind);
+      EXPECT_EQ(got.action.target, want.action.target);
+    }
+  }
+  // Names are found by identity; equal texts in different objects get the same id.
+  SymbolIdCache ids;
+  auto plus = std::make_shared<const std::string>("+");
+  auto plus_again = std::make_shared<const std::string>("+");
+  auto unknown = std::make_shared<const std::string>("nope");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ids.lookup(*t, plus), t->symbol_id("+"));
+    EXPECT_EQ(ids.lookup(*t, plus_again), t->symbol_id("+"));
+    EXPECT_EQ(ids.lookup(*t, unknown), std::nullopt);
+  }
+}
+
 }  // namespace
 }  // namespace vx::parse

@@ -427,3 +427,24 @@ def test_whole_road_with_the_lexer(core):
     lexer.input("1 + + 2")
     with pytest.raises(SyntaxError, match=r"""^Syntax error at '\+' \(type "\+"\) on line 1, pos 4$"""):
         e.parse(iter(lexer.token, None), None, value_funcs=arith_funcs())
+
+
+def test_value_functions_see_the_stack_without_their_right_hand_side(core):
+    calc = calculator(core)
+    # NUMBER reduces through reduce_cb (which keeps the live stack), the operators by value functions.
+    e = calc.engine(core, custom=[False] * 6 + [True], values=[False, True, True, True, True, True, False])
+    kept = []
+    seen = []
+
+    def cb(p, result, rhs, stack):
+        kept[:] = [stack]
+        return rhs[0].value
+
+    def add(a, op, b):
+        seen.append([s.type for s in kept[0]])
+        return a + b
+
+    funcs = [None, add, None, None, None, lambda lp, x, rp: x, None]
+    assert e.parse(toks("( 1 + 2 )"), cb, with_stack=True, value_funcs=funcs) == 3
+    assert seen == [["$end", "("]]
+    assert [s.type for s in kept[0]] == ["$end", "expr"]  # the stack as the parse ended

@@ -1,0 +1,258 @@
+"""Parse benchmark: LRParserEngine.parse against a plain-Python LR loop.
+
+The input is the generated C-like source of the lexer benchmark; its grammar
+(functions, blocks, statements, expressions with precedence) is built with
+Grammar, and the engine comes from LRParserEngine.from_table. Figures, in
+ns/token, with the cyclic garbage collector running and paused:
+
+- parse alone, over a pre-lexed token list, with reductions through
+  value_funcs (a function returning the tuple of its arguments), through
+  reduce_cb, and by default;
+- the same value functions driven by a plain-Python LR loop over the same
+  LRTable.action and goto dictionaries;
+- the floor: the value function called with the real arities of the parse,
+  driven from C by itertools.starmap, with no parser around it;
+- lexing and parsing end to end: LexerEngine tokens pulled one at a time
+  through a TokenCursor and through iter(lexer.token, None), against the
+  plain-Python lexer feeding the plain-Python loop;
+- a right-recursive input nested a million deep, with the peak memory per
+  stack entry (measured in a child process).
+
+    python bench/bench_parse.py [--sizes 1,10] [--repeat 3] [--depth 1000000]
+"""
+
+import argparse
+import collections
+import itertools
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import bench_lexer  # noqa: E402
+from bench_lexer import best_time, make_source, native_lexer, python_tokens  # noqa: E402
+
+from vexlor import _core_rs  # noqa: E402
+
+# Keyword tokens get names of their own here: the lexer benchmark names the
+# keyword `int` and integer literals both INT, which a grammar cannot tell apart.
+bench_lexer.KEYWORDS.update({k: "K_" + k.upper() for k in bench_lexer.KEYWORDS})
+
+PRECEDENCE = [
+    ("right", ["'='", "ASSIGN_OP"]),
+    ("left", ["LOGIC"]),
+    ("left", ["CMP", "'<'", "'>'"]),
+    ("left", ["SHIFT"]),
+    ("left", ["'+'", "'-'"]),
+    ("left", ["'*'", "'/'"]),
+    ("left", ["INC"]),
+    ("right", ["K_ELSE"]),
+]
+
+RULES = [
+    ("unit", ["unit", "func"]),
+    ("unit", ["func"]),
+    ("func", ["K_STATIC", "K_INT", "ID", "'('", "params", "')'", "block"]),
+    ("params", ["params", "','", "param"]),
+    ("params", ["param"]),
+    ("param", ["K_STRUCT", "ID", "'*'", "ID"]),
+    ("param", ["ELLIPSIS"]),
+    ("block", ["'{'", "stmts", "'}'"]),
+    ("block", ["'{'", "'}'"]),
+    ("stmts", ["stmts", "stmt"]),
+    ("stmts", ["stmt"]),
+    ("stmt", ["expr", "';'"]),
+    ("stmt", ["K_IF", "'('", "expr", "')'", "block", "K_ELSE", "block"]),
+    ("stmt", ["K_IF", "'('", "expr", "')'", "block"]),
+    ("stmt", ["K_RETURN", "expr", "';'"]),
+    ("stmt", ["K_FOR", "'('", "K_INT", "ID", "'='", "expr", "';'", "expr", "';'", "expr", "')'", "block"]),
+    ("stmt", ["block"]),
+    *[("expr", ["expr", op, "expr"]) for op in
+      ("'='", "ASSIGN_OP", "LOGIC", "CMP", "'<'", "'>'", "SHIFT", "'+'", "'-'", "'*'", "'/'")],
+    ("expr", ["expr", "INC"]),
+    ("expr", ["primary"]),
+    *[("primary", [t]) for t in ("ID", "INT", "FLOAT", "HEX", "STRING", "CHAR")],
+    ("primary", ["'('", "expr", "')'"]),
+    ("primary", ["primary", "ARROW", "ID"]),
+    ("primary", ["primary", "'['", "expr", "']'"]),
+    ("primary", ["ID", "'('", "args", "')'"]),
+    ("args", ["args", "','", "expr"]),
+    ("args", ["expr"]),
+]
+TERMINALS = ["ID", "INT", "FLOAT", "HEX", "STRING", "CHAR", "ARROW", "INC", "SHIFT", "CMP", "LOGIC", "ASSIGN_OP",
+             "ELLIPSIS", "K_STATIC", "K_INT", "K_STRUCT", "K_IF", "K_ELSE", "K_RETURN", "K_FOR"]
+
+
+def build_grammar():
+    g = _core_rs.Grammar(TERMINALS)
+    g.set_precedence(PRECEDENCE)
+    for name, syms in RULES:
+        g.add_production(name, syms)
+    g.set_start("unit")
+    table = g.build_table()
+    names = ["S'"] + [n for n, _ in RULES]
+    lens = [1] + [len(s) for _, s in RULES]
+    return table, names, lens
+
+
+def tup(*args):
+    return args
+
+
+def reduce_tuple(p, result, rhs):
+    return tuple(s.value for s in rhs)
+
+
+def python_parse(tokens, action, goto, names, lens, funcs):
+    """A plain-Python LR loop over the LRTable's dictionaries."""
+    it = iter(tokens)
+    states = [0]
+    values = [None]
+    tok = next(it, None)
+    la = tok.type if tok is not None else "$end"
+    while True:
+        row = action[states[-1]]
+        a = row.get(la)
+        if a is None and tok is not None:
+            a = row.get(tok.value)
+        if a is None:
+            raise SyntaxError(f"syntax error at {tok!r}")
+        if a > 0:
+            states.append(a)
+            values.append(tok.value)
+            tok = next(it, None)
+            la = tok.type if tok is not None else "$end"
+        elif a < 0:
+            p = -a
+            n = lens[p]
+            if n:
+                args = values[-n:]
+                del values[-n:]
+                del states[-n:]
+            else:
+                args = ()
+            v = funcs[p](*args)
+            values.append(args[0] if v is None and n else v)
+            states.append(goto[states[-1]][names[p]])
+        else:
+            return values[-1]
+
+
+def arities(engine, tokens, n_prods):
+    """The argument tuples of every value-function call of one parse."""
+    calls = []
+
+    def record(*args):
+        calls.append(args)
+        return args
+
+    engine.parse(tokens, None, value_funcs=[record] * n_prods)
+    return calls
+
+
+def deep_memory(depth):
+    """Peak memory of a right-recursive parse `depth` deep, in a child process."""
+    code = f"""
+import resource
+from vexlor import _core_rs as c
+g = c.Grammar(["X"]); g.add_production("L", ["X", "L"]); g.add_production("L", ["X"]); g.set_start("L")
+e = c.LRParserEngine.from_table(g.build_table(), ["S'", "L", "L"], [1, 2, 1], [False] * 3)
+tok = c.Token("X", 1)
+def stream():
+    for _ in range({depth}):
+        yield tok
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+assert e.parse(stream(), None) == 1
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print((after - before) * 1024)
+"""
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    return int(out.stdout.strip())
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--sizes", default="1,10", help="input sizes in MB")
+    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--depth", type=int, default=1_000_000)
+    args = ap.parse_args()
+
+    table, names, lens = build_grammar()
+    n = len(names)
+    action, goto = table.action, table.goto
+    engines = {
+        "value_funcs": _core_rs.LRParserEngine.from_table(table, names, lens, [False] * n, [False] + [True] * (n - 1)),
+        "reduce_cb": _core_rs.LRParserEngine.from_table(table, names, lens, [False] + [True] * (n - 1)),
+        "default": _core_rs.LRParserEngine.from_table(table, names, lens, [False] * n),
+    }
+    funcs = [tup] * n
+    print(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
+    lx = native_lexer()
+
+    results = {}
+    for mb in (int(s) for s in args.sizes.split(",")):
+        text = make_source(mb, non_ascii=False)
+        tokens = lx.tokenize(text)
+        count = len(tokens)
+        expected = python_parse(python_tokens(text), action, goto, names, lens, funcs)
+        assert engines["value_funcs"].parse(tokens, None, value_funcs=funcs) == expected, "the two parsers disagree"
+        calls = arities(engines["value_funcs"], tokens, n)
+
+        def lexed_cursor():
+            lx.input(text)
+            return engines["value_funcs"].parse(_core_rs.TokenCursor(iter(lx.token, None)), None, value_funcs=funcs)
+
+        def lexed_iter():
+            lx.input(text)
+            return engines["value_funcs"].parse(iter(lx.token, None), None, value_funcs=funcs)
+
+        def pull_only():
+            lx.input(text)
+            return collections.deque(iter(lx.token, None), maxlen=0)
+
+        cases = [
+            ("parse, value_funcs", lambda: engines["value_funcs"].parse(tokens, None, value_funcs=funcs)),
+            ("parse, reduce_cb", lambda: engines["reduce_cb"].parse(tokens, reduce_tuple)),
+            ("parse, default", lambda: engines["default"].parse(tokens, None)),
+            ("python LR loop", lambda: python_parse(tokens, action, goto, names, lens, funcs)),
+            ("floor (starmap)", lambda: collections.deque(itertools.starmap(tup, calls), maxlen=0)),
+            ("lex+parse, cursor", lexed_cursor),
+            ("lex+parse, iter", lexed_iter),
+            ("python lex+parse", lambda: python_parse(python_tokens(text), action, goto, names, lens, funcs)),
+            ("tokenize", lambda: lx.tokenize(text)),
+            ("iter(lexer.token)", pull_only),
+        ]
+        print(f"\n{mb} MB: {count} tokens, {len(calls)} reductions")
+        print(f"{'':<22}{'ns/token':>10}{'no gc':>10}")
+        for label, fn in cases:
+            t = best_time(fn, args.repeat)
+            t_nogc = best_time(fn, args.repeat, collector=False)
+            results[(mb, label)] = (t / count * 1e9, t_nogc / count * 1e9)
+            print(f"{label:<22}{t / count * 1e9:>10.1f}{t_nogc / count * 1e9:>10.1f}")
+        del tokens, calls
+
+        r = {label: results[(mb, label)] for label, _ in cases}
+        for i, col in enumerate(("gc running", "gc paused")):
+            print(f"  [{col}] parse vs python loop: {r['python LR loop'][i] / r['parse, value_funcs'][i]:.2f}x;"
+                  f" parse / floor: {r['parse, value_funcs'][i] / r['floor (starmap)'][i]:.2f};"
+                  f" lex+parse vs python: cursor {r['python lex+parse'][i] / r['lex+parse, cursor'][i]:.2f}x,"
+                  f" iter {r['python lex+parse'][i] / r['lex+parse, iter'][i]:.2f}x;"
+                  f" iter(lexer.token) / tokenize: {r['iter(lexer.token)'][i] / r['tokenize'][i]:.2f}")
+
+    sizes = sorted({mb for mb, _ in results})
+    if len(sizes) > 1:
+        lo, hi = sizes[0], sizes[-1]
+        for label in ("parse, value_funcs", "lex+parse, cursor"):
+            a, b = results[(lo, label)], results[(hi, label)]
+            # per-token figures: the total grows by (hi/lo) times this ratio
+            print(f"{label}: {hi} MB costs {b[0] / a[0] * hi / lo:.2f}x {lo} MB "
+                  f"({b[1] / a[1] * hi / lo:.2f}x with the collector paused)")
+
+    if args.depth:
+        peak = deep_memory(args.depth)
+        print(f"\nright recursion {args.depth} deep: peak {peak / 2**20:.1f} MiB, {peak / args.depth:.0f} bytes per entry")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,262 @@
+"""Error recovery: the error symbol, the panic step, error_cb and the three styles."""
+
+import random
+
+import pytest
+
+from conftest import allocated_growth
+from grammars import Tok, statements, toks
+
+
+@pytest.fixture
+def stmts(core):
+    return statements(core)
+
+
+FUNCS = [
+    None,
+    lambda a, b: a + [b],              # stmts -> stmts stmt
+    lambda s: [s],                     # stmts -> stmt
+    lambda n, eq, e, semi: (n, e),     # stmt -> NAME = expr ;
+    lambda err, semi: "ERR",           # stmt -> error ;
+    int,                               # expr -> NUMBER
+    lambda lp, e, rp: e,               # expr -> ( expr )
+    lambda lp, err, rp: "BAD",         # expr -> ( error )
+]
+
+
+def engine(core, built, values=(True,) * 7, custom=(False,) * 7):
+    return built.engine(core, custom=[False, *custom], values=[False, *values])
+
+
+class Recorder:
+    """An error_cb that records the tokens it sees and plays a script of answers."""
+
+    def __init__(self, control=None, answers=()):
+        self.control, self.answers, self.seen = control, list(answers), []
+
+    def __call__(self, tok):
+        self.seen.append((tok.type, tok.value))
+        action = self.answers.pop(0) if self.answers else None
+        if callable(action):
+            return action(self)
+        return action
+
+
+def errok(result=None):
+    def act(rec):
+        rec.control.errok()
+        return result
+    return act
+
+
+def restart(result=None):
+    def act(rec):
+        rec.control.restart()
+        return result
+    return act
+
+
+def test_resynchronising_without_a_callback(core, stmts):
+    e = engine(core, stmts)
+    assert e.parse(toks("a = 1 ; b = + ; c = 3 ;"), None, value_funcs=FUNCS) == [("a", 1), "ERR", ("c", 3)]
+    assert e.parse(toks("a = ( + + ) ; b = ( 2 ) ;"), None, value_funcs=FUNCS) == [("a", "BAD"), ("b", 2)]
+
+
+def test_three_shifts_before_the_callback_is_asked_again(core, stmts):
+    e = engine(core, stmts)
+    rec = Recorder()
+    # The second error comes one shift after the first recovery: no callback for it.
+    assert e.parse(toks("a = + ; b + ; c = 1 ;"), None, rec, value_funcs=FUNCS) == ["ERR", "ERR", ("c", 1)]
+    assert rec.seen == [("+", "+")]
+    # Three shifts later it is asked again.
+    rec = Recorder()
+    assert e.parse(toks("a = + ; b = + ; c = 1 ;"), None, rec, value_funcs=FUNCS) == ["ERR", "ERR", ("c", 1)]
+    assert rec.seen == [("+", "+"), ("+", "+")]
+
+
+def test_without_error_productions_or_recovery(core, stmts):
+    from grammars import calculator
+
+    calc = calculator(core)
+    with pytest.raises(SyntaxError) as info:
+        calc.engine(core).parse([Tok("NUMBER", 1, lineno=3, lexpos=8), Tok("NUMBER", 2, lineno=4, lexpos=10)], None)
+    assert info.value.args == ('Syntax error at 2 (type "NUMBER") on line 4, pos 10',)
+    with pytest.raises(SyntaxError) as info:
+        engine(core, stmts).parse(toks("a = 1 ; b ="), None, value_funcs=FUNCS)
+    assert info.value.args == ("Syntax error at EOF on line 1, pos 0",)
+
+
+def test_unprintable_values_in_the_message(core):
+    from grammars import calculator
+
+    class Bad:
+        def __str__(self):  # read for the token's end
+            return "bad"
+
+        def __repr__(self):
+            raise ValueError("no repr")
+
+    calc = calculator(core)
+    seen = []
+    import sys
+
+    old_hook = sys.unraisablehook
+    sys.unraisablehook = lambda u: seen.append(type(u.exc_value))
+    try:
+        with pytest.raises(SyntaxError, match=r'^Syntax error at <unprintable Bad object> \(type "NUMBER"\)'):
+            calc.engine(core).parse([Tok("NUMBER", 1), Tok("NUMBER", Bad())], None)
+    finally:
+        sys.unraisablehook = old_hook
+    assert seen == [ValueError]
+
+
+def test_core_style(core, stmts):
+    e = engine(core, stmts)
+    control = core.ParserControl()
+    # A result without errok() or restart() is returned at once.
+    rec = Recorder(control, ["gave up"])
+    assert e.parse(toks("a = ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control) == "gave up"
+    # errok() with a token: that token is the lookahead and the parse goes on.
+    rec = Recorder(control, [errok(Tok("NUMBER", 99))])  # 99 replaces the `+`
+    assert e.parse(toks("a = + ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control) == [("a", 99), ("b", 2)]
+    # None: the panic step.
+    rec = Recorder(control, [None])
+    assert e.parse(toks("a = ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control) == ["ERR", ("b", 2)]
+    # The callback gets a copy: changing it changes nothing.
+    def mutate(tok):
+        tok.type, tok.value = "NUMBER", 5
+    assert e.parse(toks("a = ; b = 2 ;"), None, mutate, value_funcs=FUNCS) == ["ERR", ("b", 2)]
+
+
+def test_vex_style(core, stmts):
+    e = engine(core, stmts)
+    control = core.ParserControl()
+    # A token returned without errok() or restart() is ignored: the panic step follows...
+    rec = Recorder(control, [Tok("NUMBER", 99)])
+    assert e.parse(toks("a = ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control,
+                   recovery_style="vex") == ["ERR", ("b", 2)]
+    # ...and at the end of input the parse returns None.
+    rec = Recorder(control, [Tok("NUMBER", 99)])
+    assert e.parse(toks("a = 1"), None, rec, value_funcs=FUNCS, control=control, recovery_style="vex") is None
+    # errok() takes the token.
+    rec = Recorder(control, [errok(Tok("NUMBER", 99))])
+    assert e.parse(toks("a = + ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control,
+                   recovery_style="vex") == [("a", 99), ("b", 2)]
+    # restart() alone discards the lookahead and starts over from the bottom.
+    rec = Recorder(control, [restart()])
+    assert e.parse(toks("a = 1 ; b + c = 3 ;"), None, rec, value_funcs=FUNCS, control=control,
+                   recovery_style="vex") == [("c", 3)]
+    assert rec.seen == [("+", "+")]
+
+
+def test_mox_style(core, stmts):
+    e = engine(core, stmts)
+    control = core.ParserControl()
+    # A result always becomes the lookahead.
+    rec = Recorder(control, [Tok("NUMBER", 7)])
+    assert e.parse(toks("a = + ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control,
+                   recovery_style="mox") == [("a", 7), ("b", 2)]
+    # None at the end of input returns None; errok() alone does not decide.
+    rec = Recorder(control, [errok()])
+    assert e.parse(toks("a = 1"), None, rec, value_funcs=FUNCS, control=control, recovery_style="mox") is None
+    # None with restart(): the lookahead is discarded and the parse starts over.
+    rec = Recorder(control, [restart()])
+    assert e.parse(toks("a = 1 ; b + c = 3 ;"), None, rec, value_funcs=FUNCS, control=control,
+                   recovery_style="mox") == [("c", 3)]
+
+
+def test_restart_while_the_error_symbol_is_the_lookahead(core, stmts):
+    # The error symbol stands in for `+`; the state after `a = 1 ;` reduces on "error", and
+    # that reduction's callback restarts: the real token is dropped and the error symbol is
+    # read as a token of type "error" from the bottom.
+    control = core.ParserControl()
+    calls = []
+
+    def cb(p, result, rhs):
+        calls.append(p)
+        if len(calls) == 1:
+            control.restart()
+        return (rhs[0].value, rhs[2].value)
+
+    e = engine(core, stmts, values=(True, True, False, True, True, True, True),
+               custom=(False, False, True, False, False, False, False))
+    assert e.parse(toks("a = 1 ; + ; b = 2 ;"), cb, value_funcs=FUNCS, control=control) == ["ERR", ("b", 2)]
+    assert calls == [3, 3]
+
+
+def test_endless_errok_at_the_end_is_stopped_by_the_callback(core, stmts):
+    # errok() and None at the end of input asks the callback again for ever; the callback can stop it.
+    e = engine(core, stmts)
+    for style in ("core", "vex"):
+        control = core.ParserControl()
+        calls = []
+
+        def cb(tok):
+            calls.append(tok.type)
+            if len(calls) == 50:
+                raise RuntimeError("stop")
+            control.errok()
+
+        with pytest.raises(RuntimeError):
+            e.parse(toks("a = 1"), None, cb, value_funcs=FUNCS, control=control, recovery_style=style)
+        assert calls == ["$end"] * 50
+
+
+def test_requests_left_after_a_return_wait_for_the_next_parse(core, stmts):
+    e = engine(core, stmts)
+    control = core.ParserControl()
+    rec = Recorder(control, [restart(), None])
+    # vex at the end: returns None and leaves the restart request set; the next parse consumes it.
+    assert e.parse(toks("a = 1"), None, rec, value_funcs=FUNCS, control=control, recovery_style="vex") is None
+    assert e.parse(toks("a = 1 ;"), None, value_funcs=FUNCS, control=control) == [("a", 1)]
+
+
+STYLE_ACTIONS = ["none", "token", "errok", "restart", "errok_token", "raise"]
+
+
+def fuzz_one(core, e, rng, style):
+    control = core.ParserControl()
+    words = ["a", "b", "=", ";", "(", ")", "1", "2", "+"]
+    stream = toks(" ".join(rng.choice(words) for _ in range(rng.randrange(0, 25))))
+    calls = [0]
+
+    def cb(tok):
+        calls[0] += 1
+        if calls[0] > 30:
+            raise OverflowError("bounded")
+        act = rng.choice(STYLE_ACTIONS)
+        if act == "raise":
+            raise LookupError("callback")
+        if act in ("errok", "errok_token"):
+            control.errok()
+        if act == "restart":
+            control.restart()
+        if act in ("token", "errok_token"):
+            return Tok(rng.choice(["NAME", "NUMBER", ";", ")"]), rng.choice(["x", 3, ";"]))
+        return None
+
+    try:
+        e.parse(stream, None, cb, value_funcs=FUNCS, control=control, recovery_style=style)
+    except (SyntaxError, LookupError, OverflowError, ValueError):
+        pass  # int() of a token value the callback made up may fail: that is the callback's own value
+
+
+def test_random_streams_and_callbacks(core, stmts):
+    e = engine(core, stmts)
+    rng = random.Random(20261210)
+    for i in range(3000):
+        fuzz_one(core, e, rng, ("core", "vex", "mox")[i % 3])
+
+
+def test_recovered_parses_grow_no_memory(core, stmts):
+    e = engine(core, stmts)
+    control = core.ParserControl()
+
+    def round_():
+        e.parse(toks("a = + ; b = ( + ) ; c = 1 ;"), None, Recorder(control, [errok()]), value_funcs=FUNCS,
+                control=control)
+        with pytest.raises(SyntaxError):
+            e.parse(toks("a = 1 ; b ="), None, value_funcs=FUNCS)
+
+    assert allocated_growth(round_, rounds=2000) < 50
