@@ -2,6 +2,7 @@
 symbols through a _ProductionView subclass over a _ReductionData, while the
 symbols stay native until an action asks for them as objects."""
 
+import contextlib
 import gc
 import sys
 import threading
@@ -47,6 +48,21 @@ def run(core, built, tokens, actions, factory, prods=None):
     """Parses with `actions` (production number -> action; the others have none)."""
     prods = prods or [Prod(actions.get(p), {"p": p}) for p in range(len(built.names))]
     return engine(core, built).parse(tokens, None, proxy_context=(prods, factory, invoke, "LEX", "PARSER"))
+
+
+@contextlib.contextmanager
+def symbol_objects_made(core, seen):
+    """Counts into seen["made"] the ParsedSymbol objects left alive by the body:
+    every live one holds its class. The collector is paused, so that no
+    garbage of earlier tests is freed meanwhile."""
+    gc.collect()
+    gc.disable()
+    base = sys.getrefcount(core.ParsedSymbol)
+    try:
+        yield
+    finally:
+        seen["made"] = sys.getrefcount(core.ParsedSymbol) - base
+        gc.enable()
 
 
 def binop(p, data):
@@ -146,12 +162,11 @@ def test_reading_a_data_backed_view(core, View, key, expected, made):
     seen = {}
 
     def action(p, data):
-        base = sys.getrefcount(core.ParsedSymbol)  # every live ParsedSymbol holds its class
-        try:
-            seen["value"] = p[key]
-        except Exception as e:
-            seen["value"] = e
-        seen["made"] = sys.getrefcount(core.ParsedSymbol) - base
+        with symbol_objects_made(core, seen):
+            try:
+                seen["value"] = p[key]
+            except Exception as e:
+                seen["value"] = e
 
     calc(core, "( 1 + 2 )", {1: action}, View)
     got = seen["value"]
@@ -183,13 +198,12 @@ def test_writing_a_data_backed_view(core, View, statement, after, made):
     seen = {}
 
     def action(p, data):
-        base = sys.getrefcount(core.ParsedSymbol)
-        try:
-            exec(statement, {"p": p})
-            seen["after"] = list(p)
-        except Exception as e:
-            seen["after"] = e
-        seen["made"] = sys.getrefcount(core.ParsedSymbol) - base
+        with symbol_objects_made(core, seen):
+            try:
+                exec(statement, {"p": p})
+                seen["after"] = list(p)
+            except Exception as e:
+                seen["after"] = e
 
     calc(core, "1 + 2", {1: action}, View)
     got = seen["after"]
@@ -329,22 +343,33 @@ def test_failures_end_the_parse(core, View, production, factory, exc, message):
 
 
 def test_reading_and_assigning_values_makes_no_symbol_objects(core, View):
-    base = sys.getrefcount(core.ParsedSymbol)
     counts = []
 
-    def observing(func, view, data):
+    def live():
+        return sys.getrefcount(core.ParsedSymbol)  # every live ParsedSymbol holds its class
+
+    def observed(tokens):  # looks while the parse asks for each token
+        for tok in tokens:
+            counts.append(live())
+            yield tok
+
+    def observing(func, view, data):  # and after each action, while its view and data live
         result = func(view, data)
-        counts.append(sys.getrefcount(core.ParsedSymbol))  # objects made would be held by the data
+        counts.append(live())
         return result
 
     e = engine(core, calculator(core))
     prods = [Prod(a) for a in [None, binop, binop, binop, binop, paren, None]]
     ctx = (prods, View, observing, None, None)
-    assert e.parse(toks("1 + 2 * ( 3 - 4 )"), None, proxy_context=ctx) == (1, "+", (2, "*", (3, "-", 4)))
-    assert counts == [base] * 4
+    seen = {}
+    with symbol_objects_made(core, seen):
+        base = live()
+        result = e.parse(observed(toks("1 + 2 * ( 3 - 4 )")), None, proxy_context=ctx)
+    assert result == (1, "+", (2, "*", (3, "-", 4)))
+    assert len(counts) == 9 + 4 and set(counts) == {base} and seen["made"] == 0
     prods[5] = Prod(lambda p, data: p[1:3] and None)  # a slice makes the objects, and the count shows them
     e.parse(toks("( 3 )"), None, proxy_context=ctx)
-    assert counts[-1] == base + 4
+    assert counts[-1] == live() + 4
 
 
 def test_cycles_through_views_and_data_are_collected(core, View):
