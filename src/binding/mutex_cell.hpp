@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -24,6 +25,32 @@
 #include "common/panic.hpp"
 
 namespace vx {
+
+// A mutex in one word: 0 free, 1 held, 2 held with a waiter. Uncontended,
+// locking is one compare-exchange and unlocking one exchange, with no call;
+// a waiter sleeps in the operating system (atomic wait, a futex on Linux).
+class WordMutex {
+ public:
+  void lock() noexcept {
+    uint32_t seen = 0;
+    if (state_.compare_exchange_strong(seen, 1, std::memory_order_acquire, std::memory_order_relaxed)) return;
+    if (seen != 2) seen = state_.exchange(2, std::memory_order_acquire);
+    while (seen != 0) {
+      state_.wait(2, std::memory_order_relaxed);
+      seen = state_.exchange(2, std::memory_order_acquire);
+    }
+  }
+  [[nodiscard]] bool try_lock() noexcept {
+    uint32_t seen = 0;
+    return state_.compare_exchange_strong(seen, 1, std::memory_order_acquire, std::memory_order_relaxed);
+  }
+  void unlock() noexcept {
+    if (state_.exchange(0, std::memory_order_release) == 2) state_.notify_one();
+  }
+
+ private:
+  std::atomic<uint32_t> state_{0};
+};
 
 template <class T>
 class MutexCell {
@@ -58,7 +85,7 @@ class MutexCell {
   bool try_with(F&& f) {
     if (holder_.load(std::memory_order_relaxed) == std::this_thread::get_id()) return false;
     if (!mutex_.try_lock()) return false;
-    std::lock_guard<std::mutex> unlock(mutex_, std::adopt_lock);
+    std::lock_guard<WordMutex> unlock(mutex_, std::adopt_lock);
     if (poisoned_.load(std::memory_order_relaxed)) return false;
     std::forward<F>(f)(value_);
     return true;
@@ -79,7 +106,7 @@ class MutexCell {
     }
   };
 
-  std::mutex mutex_;
+  WordMutex mutex_;
   std::atomic<bool> poisoned_{false};
   std::atomic<std::thread::id> holder_{};
   T value_{};
