@@ -32,10 +32,16 @@ def invoke(func, view, data):
     return func(view, data)
 
 
-@pytest.fixture
-def View(core):
-    class View(core._ProductionView):
-        pass
+@pytest.fixture(params=["dict", "slots"])
+def View(core, request):
+    """The view factory: a subclass with an instance dictionary, or with slots
+    for what the parse sets on a view."""
+    if request.param == "dict":
+        class View(core._ProductionView):
+            pass
+    else:
+        class View(core._ProductionView):
+            __slots__ = ("lexer", "parser", "_namemap", "__weakref__")
 
     return View
 
