@@ -55,8 +55,6 @@ Ref exchange(MutexCell<Ref>& field, Ref v) {
   return field.with([&](Ref& r) { return std::exchange(r, std::move(v)); });
 }
 
-Error index_error() { return Error::make(PyExc_IndexError, "reduction index out of range"); }
-
 // --- materialisation -----------------------------------------------------------
 
 // The symbol objects of the reduction data, result first, in a new list.
@@ -149,7 +147,7 @@ Result<Ref> get_item(PyObject* self, PyObject* key) {
   if (PyLong_CheckExact(key)) {
     int overflow = 0;
     const long long i = PyLong_AsLongLongAndOverflow(key, &overflow);
-    if (overflow > 0) return index_error();
+    if (overflow > 0) return reduction_index_error();
     if (overflow < 0 || i < 0) return stack_item_value(v, key);
     std::optional<Result<Ref>> native = v.data.with([&](Ref& d) -> std::optional<Result<Ref>> {
       if (!d) return std::nullopt;
@@ -168,12 +166,12 @@ Void set_item(PyObject* self, PyObject* key, PyObject* value) {
   if (PyLong_CheckExact(key)) {
     int overflow = 0;
     long long i = PyLong_AsLongLongAndOverflow(key, &overflow);
-    if (overflow != 0) return index_error();
+    if (overflow != 0) return reduction_index_error();
     // The write releases the old value, so the data lock is not held for it.
     if (Ref d = share(v.data)) {
       ReductionData& data = reduction_data(d.get());
       if (i < 0) i += static_cast<long long>(data.len());
-      if (i < 0) return index_error();
+      if (i < 0) return reduction_index_error();
       return data.set_value(static_cast<size_t>(i), Ref::borrow(value));
     }
   }

@@ -8,6 +8,7 @@
 #include "reduction/py_reduction_data.hpp"
 
 namespace vx {
+
 Result<PyParsedSymbol> native_proxy_reduce(const ProxyContext& ctx, PyObject* production, PyParsedSymbol result,
                                            std::span<PyParsedSymbol> rhs, PyObject* stack) {
   VX_TRY(Ref func, get_attr(production, names::func()));

@@ -11,8 +11,6 @@ namespace {
 
 TypeCell g_data_type;
 
-Error index_error() { return Error::make(PyExc_IndexError, "reduction index out of range"); }
-
 ParsedSymbolObject& symbol_object(const Ref& obj) { return unbox<ParsedSymbolObject>(obj.get()); }
 
 // Releases the items from the last to the first, outside every lock.
@@ -26,12 +24,6 @@ Result<PyParsedSymbol> copy_of(const ReductionSymbol& item) {
   return std::get<PyParsedSymbol>(item).clone_symbol();
 }
 
-}  // namespace
-
-// --- native operations ---------------------------------------------------------
-
-namespace {
-
 // The result record, then the right-hand side, in one allocation of n + 1.
 std::vector<ReductionSymbol> all_items(PyParsedSymbol result, std::span<PyParsedSymbol> rhs) {
   std::vector<ReductionSymbol> items;
@@ -42,6 +34,8 @@ std::vector<ReductionSymbol> all_items(PyParsedSymbol result, std::span<PyParsed
 }
 
 }  // namespace
+
+// --- native operations ---------------------------------------------------------
 
 ReductionData::ReductionData(PyParsedSymbol result, std::span<PyParsedSymbol> rhs)
     : items_(all_items(std::move(result), rhs)) {}
@@ -57,7 +51,7 @@ size_t ReductionData::len() {
 
 Result<Ref> ReductionData::value(size_t i) {
   return items_.with([&](std::vector<ReductionSymbol>& items) -> Result<Ref> {
-    if (i >= items.size()) return index_error();
+    if (i >= items.size()) return reduction_index_error();
     if (auto* obj = std::get_if<Ref>(&items[i])) {
       ParsedSymbolObject& o = symbol_object(*obj);
       VX_TRY(auto guard, borrow_shared(o.borrow));
@@ -71,7 +65,7 @@ Void ReductionData::set_value(size_t i, Ref v) {
   // `v` leaves holding the replaced value, or the refused one, and is
   // released on return, after the mutex is let go.
   return items_.with([&](std::vector<ReductionSymbol>& items) -> Void {
-    if (i >= items.size()) return index_error();
+    if (i >= items.size()) return reduction_index_error();
     if (auto* obj = std::get_if<Ref>(&items[i])) {
       ParsedSymbolObject& o = symbol_object(*obj);
       VX_TRY(auto guard, borrow_exclusive(o.borrow));
@@ -110,7 +104,7 @@ Result<Ref> ReductionData::materialize_symbol(size_t i) {
   std::optional<PyParsedSymbol> copy;
   Ref existing;
   VX_CHECK(items_.with([&](std::vector<ReductionSymbol>& items) -> Void {
-    if (i >= items.size()) return index_error();
+    if (i >= items.size()) return reduction_index_error();
     if (auto* obj = std::get_if<Ref>(&items[i])) {
       existing = obj->share();
       return ok();
@@ -126,7 +120,7 @@ Result<Ref> ReductionData::materialize_symbol(size_t i) {
   PyParsedSymbol replaced;  // the copy's fields, released after unlocking
   Ref winner;
   VX_CHECK(items_.with([&](std::vector<ReductionSymbol>& items) -> Void {
-    if (i >= items.size()) return index_error();  // shortened meanwhile
+    if (i >= items.size()) return reduction_index_error();  // shortened meanwhile
     if (auto* obj = std::get_if<Ref>(&items[i])) {
       winner = obj->share();  // materialised meanwhile: the first object stays
       return ok();
@@ -223,6 +217,8 @@ Result<Ref> new_reduction_data(PyParsedSymbol result, std::span<PyParsedSymbol> 
   VX_TRY(PyTypeObject * tp, reduction_data_type());
   return new_box<ReductionData>(tp, std::move(result), rhs);
 }
+
+Error reduction_index_error() { return Error::make(PyExc_IndexError, "reduction index out of range"); }
 
 bool is_reduction_data(PyObject* obj) noexcept {
   PyTypeObject* tp = g_data_type.peek();

@@ -61,6 +61,8 @@ class ReductionData {
 [[nodiscard]] Result<PyTypeObject*> reduction_data_type();
 // A new _ReductionData object; the records are moved out of `rhs`.
 [[nodiscard]] Result<Ref> new_reduction_data(PyParsedSymbol result, std::span<PyParsedSymbol> rhs);
+// IndexError "reduction index out of range".
+[[nodiscard]] Error reduction_index_error();
 // True when `obj` is a _ReductionData object.
 [[nodiscard]] bool is_reduction_data(PyObject* obj) noexcept;
 // The record of a _ReductionData object.
