@@ -17,7 +17,8 @@ ns/token, with the cyclic garbage collector running and paused:
   as the factory, an invoke that calls the action with the view), through
   reduce_cb with a Python view over its prepared slice, and through the
   plain-Python loop with one list of values and one Python view per
-  reduction;
+  reduction; and the proxy's own cost, with an invoke that returns at once
+  without calling the action;
 - lexing and parsing end to end: LexerEngine tokens pulled one at a time
   through a TokenCursor and through iter(lexer.token, None), against the
   plain-Python lexer feeding the plain-Python loop;
@@ -144,6 +145,10 @@ class Production:
 
 def invoke(func, view, data):
     return func(view)
+
+
+def invoke_nothing(func, view, data):
+    return None
 
 
 class SymbolView:
@@ -276,6 +281,7 @@ def main():
     funcs = [tup] * n
     actions = [view_action(k) for k in lens]
     proxy_context = ([Production(a) for a in actions], ProxyView, invoke, None, None)
+    proxy_only = (proxy_context[0], ProxyView, invoke_nothing, None, None)
     print(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
     lx = native_lexer()
 
@@ -312,6 +318,7 @@ def main():
             ("views, native proxy", lambda: engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_context)),
             ("views, reduce_cb", lambda: engines["reduce_cb"].parse(tokens, reduce_view(actions), prepared_slice=True)),
             ("views, python loop", lambda: python_parse(tokens, action, goto, names, lens, actions, views=True)),
+            ("proxy, no action", lambda: engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_only)),
             ("lex+parse, cursor", lexed_cursor),
             ("lex+parse, iter", lexed_iter),
             ("python lex+parse", lambda: python_parse(python_tokens(text), action, goto, names, lens, funcs)),
