@@ -12,6 +12,13 @@ ns/token, with the cyclic garbage collector running and paused:
   LRTable.action and goto dictionaries;
 - the floor: the value function called with the real arities of the parse,
   driven from C by itertools.starmap, with no parser around it;
+- actions written against a production view p (p[0] = (p[1], p[2], p[3])
+  and the like): through the native proxy (a small _ProductionView subclass
+  as the factory, an invoke that calls the action with the view), through
+  reduce_cb with a Python view over its prepared slice, and through the
+  plain-Python loop with one list of values and one Python view per
+  reduction; and the proxy's own cost, with an invoke that returns at once
+  without calling the action;
 - lexing and parsing end to end: LexerEngine tokens pulled one at a time
   through a TokenCursor and through iter(lexer.token, None), against the
   plain-Python lexer feeding the plain-Python loop;
@@ -104,8 +111,87 @@ def reduce_tuple(p, result, rhs):
     return tuple(s.value for s in rhs)
 
 
-def python_parse(tokens, action, goto, names, lens, funcs):
-    """A plain-Python LR loop over the LRTable's dictionaries."""
+def view_action(n):
+    """The action of a production of n symbols, written against a view p: it
+    reads the values and assigns their tuple (the first three of a longer
+    right-hand side) to p[0]."""
+    if n == 0:
+        def act(p):
+            p[0] = ()
+    elif n == 1:
+        def act(p):
+            p[0] = p[1]
+    elif n == 2:
+        def act(p):
+            p[0] = (p[1], p[2])
+    else:
+        def act(p):
+            p[0] = (p[1], p[2], p[3])
+    return act
+
+
+class ProxyView(_core_rs._ProductionView):
+    """The view factory: slots for what the parse sets on each view."""
+
+    __slots__ = ("lexer", "parser", "_namemap")
+
+
+class Production:
+    __slots__ = ("func", "namemap", "action_style")
+
+    def __init__(self, func):
+        self.func, self.namemap, self.action_style = func, None, "proxy"
+
+
+def invoke(func, view, data):
+    return func(view)
+
+
+def invoke_nothing(func, view, data):
+    return None
+
+
+class SymbolView:
+    """A Python view over reduce_cb's prepared slice of symbol objects."""
+
+    __slots__ = ("slice",)
+
+    def __init__(self, slice_):
+        self.slice = slice_
+
+    def __getitem__(self, i):
+        return self.slice[i].value
+
+    def __setitem__(self, i, value):
+        self.slice[i].value = value
+
+
+def reduce_view(actions):
+    def cb(p, result, rhs, slice_):
+        actions[p](SymbolView(slice_))
+        return slice_[0].value
+
+    return cb
+
+
+class ValueView:
+    """A pure-Python parser's view over the values of one reduction."""
+
+    __slots__ = ("values",)
+
+    def __init__(self, values):
+        self.values = values
+
+    def __getitem__(self, i):
+        return self.values[i]
+
+    def __setitem__(self, i, value):
+        self.values[i] = value
+
+
+def python_parse(tokens, action, goto, names, lens, funcs, views=False):
+    """A plain-Python LR loop over the LRTable's dictionaries. With `views`,
+    funcs are actions called with a ValueView over [result] + values."""
     it = iter(tokens)
     states = [0]
     values = [None]
@@ -132,8 +218,14 @@ def python_parse(tokens, action, goto, names, lens, funcs):
                 del states[-n:]
             else:
                 args = ()
-            v = funcs[p](*args)
-            values.append(args[0] if v is None and n else v)
+            if views:
+                slots = [args[0] if n else None, *args]
+                v = funcs[p](ValueView(slots))
+                v = slots[0] if v is None else v
+            else:
+                v = funcs[p](*args)
+                v = args[0] if v is None and n else v
+            values.append(v)
             states.append(goto[states[-1]][names[p]])
         else:
             return values[-1]
@@ -189,6 +281,9 @@ def main():
         "default": _core_rs.LRParserEngine.from_table(table, names, lens, [False] * n),
     }
     funcs = [tup] * n
+    actions = [view_action(k) for k in lens]
+    proxy_context = ([Production(a) for a in actions], ProxyView, invoke, None, None)
+    proxy_only = (proxy_context[0], ProxyView, invoke_nothing, None, None)
     print(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
     lx = native_lexer()
 
@@ -200,6 +295,9 @@ def main():
         expected = python_parse(python_tokens(text), action, goto, names, lens, funcs)
         assert engines["value_funcs"].parse(tokens, None, value_funcs=funcs) == expected, "the two parsers disagree"
         calls = arities(engines["value_funcs"], tokens, n)
+        expected = python_parse(tokens, action, goto, names, lens, actions, views=True)
+        assert engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_context) == expected, "proxy differs"
+        assert engines["reduce_cb"].parse(tokens, reduce_view(actions), prepared_slice=True) == expected
 
         def lexed_cursor():
             lx.input(text)
@@ -219,6 +317,10 @@ def main():
             ("parse, default", lambda: engines["default"].parse(tokens, None)),
             ("python LR loop", lambda: python_parse(tokens, action, goto, names, lens, funcs)),
             ("floor (starmap)", lambda: collections.deque(itertools.starmap(tup, calls), maxlen=0)),
+            ("views, native proxy", lambda: engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_context)),
+            ("views, reduce_cb", lambda: engines["reduce_cb"].parse(tokens, reduce_view(actions), prepared_slice=True)),
+            ("views, python loop", lambda: python_parse(tokens, action, goto, names, lens, actions, views=True)),
+            ("proxy, no action", lambda: engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_only)),
             ("lex+parse, cursor", lexed_cursor),
             ("lex+parse, iter", lexed_iter),
             ("python lex+parse", lambda: python_parse(python_tokens(text), action, goto, names, lens, funcs)),
@@ -241,6 +343,8 @@ def main():
                   f" lex+parse vs python: cursor {r['python lex+parse'][i] / r['lex+parse, cursor'][i]:.2f}x,"
                   f" iter {r['python lex+parse'][i] / r['lex+parse, iter'][i]:.2f}x;"
                   f" iter(lexer.token) / tokenize: {r['iter(lexer.token)'][i] / r['tokenize'][i]:.2f}")
+            print(f"  [{col}] views: native proxy vs python loop {r['views, python loop'][i] / r['views, native proxy'][i]:.2f}x,"
+                  f" vs reduce_cb {r['views, reduce_cb'][i] / r['views, native proxy'][i]:.2f}x")
 
     sizes = sorted({mb for mb, _ in results})
     if len(sizes) > 1:

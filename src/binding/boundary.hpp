@@ -1,10 +1,10 @@
 // The boundary between Python and the core.
 //
-// Every slot and method body runs inside boundary() or boundary_int(). The
-// body returns a Result; an Error becomes the pending Python exception here,
-// and a vx::Panic (a broken invariant) or any other C++ exception becomes
-// PanicException after a report on standard error. Nothing else in the code
-// base sets the interpreter's error indicator.
+// Every slot and method body runs inside boundary(), boundary_int() or
+// boundary_size(). The body returns a Result; an Error becomes the pending
+// Python exception here, and a vx::Panic (a broken invariant) or any other
+// C++ exception becomes PanicException after a report on standard error.
+// Nothing else in the code base sets the interpreter's error indicator.
 #pragma once
 
 #include <new>
@@ -16,6 +16,11 @@ namespace vx {
 
 // Reports `message` on standard error and sets PanicException(message).
 void raise_panic(const char* message) noexcept;
+
+// Reports an internal failure where no exception can be raised (deallocation,
+// garbage-collector clear): `message` on standard error and PanicException as
+// unraisable. An exception already pending is kept.
+void report_unraisable_panic(const char* message) noexcept;
 
 // PanicException, created once per process (borrowed; nullptr if creation failed).
 PyObject* panic_exception_type() noexcept;
@@ -40,6 +45,19 @@ int boundary_int(F&& body) noexcept {
   try {
     Void r = body();
     if (r.ok()) return 0;
+    std::move(r).error().raise();
+  } catch (...) {
+    raise_current_exception();
+  }
+  return -1;
+}
+
+// For length slots: the body returns a Result<Py_ssize_t>; failure is -1.
+template <class F>
+Py_ssize_t boundary_size(F&& body) noexcept {
+  try {
+    Result<Py_ssize_t> r = body();
+    if (r.ok()) return r.value();
     std::move(r).error().raise();
   } catch (...) {
     raise_current_exception();

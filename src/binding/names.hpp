@@ -41,6 +41,7 @@ VX_NAME(lexer)
 VX_NAME(parser)
 VX_NAME(_namemap)
 VX_NAME(__new__)
+VX_NAME(values)
 #undef VX_NAME
 
 }  // namespace vx::names

@@ -48,6 +48,13 @@ inline void list_put(PyObject* list, Py_ssize_t i, Ref item) { PyList_SET_ITEM(l
   return ok();
 }
 
+// callable(*args) by vectorcall; the arguments are borrowed.
+template <class... A>
+[[nodiscard]] Result<Ref> call(PyObject* callable, A*... args) {
+  PyObject* argv[] = {nullptr, args...};
+  return checked(PyObject_Vectorcall(callable, argv + 1, sizeof...(args) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
 // A tuple of the given new references (taken over).
 template <class... R>
 [[nodiscard]] Result<Ref> make_tuple(R&&... items) {

@@ -32,6 +32,14 @@ void raise_panic(const char* message) noexcept {
   Py_DECREF(msg);
 }
 
+void report_unraisable_panic(const char* message) noexcept {
+  PyObject* pending = PyErr_GetRaisedException();
+  raise_panic(message);
+  // No object is passed on: a dying object must not be handed to the unraisable hook.
+  PyErr_WriteUnraisable(nullptr);
+  PyErr_SetRaisedException(pending);
+}
+
 void raise_current_exception() noexcept {
   try {
     throw;

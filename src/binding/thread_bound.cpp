@@ -15,10 +15,7 @@ bool ThreadBound::may_drop(const char* native_name) const noexcept {
 
 bool ThreadBound::may_clear(const char* native_name) const noexcept {
   if (on_owner_thread()) return true;
-  PyObject* exc = PyErr_GetRaisedException();
-  raise_panic((std::string(native_name) + " is unsendable, but sent to another thread").c_str());
-  PyErr_WriteUnraisable(nullptr);
-  PyErr_SetRaisedException(exc);
+  report_unraisable_panic((std::string(native_name) + " is unsendable, but sent to another thread").c_str());
   return false;
 }
 

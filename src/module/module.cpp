@@ -9,6 +9,8 @@
 #include "parser/py_parsed_symbol.hpp"
 #include "parser/py_parser_engine.hpp"
 #include "parser/py_parser_objects.hpp"
+#include "reduction/py_production_view.hpp"
+#include "reduction/py_reduction_data.hpp"
 
 namespace vx {
 namespace {
@@ -52,6 +54,8 @@ const ClassEntry kClasses[] = {
     {"LRParserEngine", parser_engine_type},
     {"ParserControl", parser_control_type},
     {"TokenCursor", token_cursor_type},
+    {"_ProductionView", production_view_type},
+    {"_ReductionData", reduction_data_type},
     {"Token", token_type},
     {"LexerEngine", lexer_engine_type},
 };

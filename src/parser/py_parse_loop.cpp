@@ -201,8 +201,9 @@ Void callback_reduction(ParseRun& r, uint64_t p, PyParsedSymbol& res) {
 // action_style equals "values".
 Result<bool> wants_values(PyObject* production) {
   VX_TRY(Ref style, get_attr(production, names::action_style()));
-  VX_TRY(Ref values, py_str("values"));
-  int eq = PyObject_RichCompareBool(style.get(), values.get(), Py_EQ);
+  PyObject* values = names::values();
+  if (!values) return Error::pending();
+  int eq = PyObject_RichCompareBool(style.get(), values, Py_EQ);
   if (eq < 0) return Error::pending();
   return eq == 1;
 }
