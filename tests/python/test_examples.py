@@ -9,8 +9,10 @@ EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
 def test_demo(capsys):
     runpy.run_path(os.path.join(EXAMPLES, "demo.py"), run_name="__main__")
     out = capsys.readouterr().out
-    assert "the program evaluates to:\n  rate = 1.5\n  price = 40\n  total = 97\n  48.5\n  -91\n" in out
-    assert "SyntaxError: Syntax error at ';' (type \";\") on line 1, pos 13" in out
+    assert "  line 1  STRING  'a \"b\"'    [6:15]\n" in out
+    assert "the program prints:\n  total: 97\n  half of \"total\": 48.5 -91\n" in out
+    assert ("a program with a syntax error:\n  syntax error on line 2 at '*'\n  (a statement was skipped)\n"
+            "  a is still 42\n") in out
 
 
 def json_like():
@@ -91,3 +93,34 @@ def test_json_like_never_crashes_on_damaged_text():
             jl.load("".join(text), lexer, engine)
         except jl.DataError:
             pass
+
+
+def test_demo_language_on_damaged_programs():
+    import random
+
+    from vexlor.core.lexer_engine import LexError
+
+    demo = runpy.run_path(os.path.join(EXAMPLES, "demo.py"))
+    lexer = demo["make_lexer"]()
+    _, run = demo["make_parser"]()
+    rng = random.Random(3)
+    base = demo["PROGRAM"] + demo["BROKEN"]
+    outcomes = set()
+    for _ in range(800):
+        text = list(base)
+        for _ in range(rng.randrange(1, 5)):
+            i = rng.randrange(len(text) + 1)
+            if rng.random() < 0.5 and i < len(text):
+                del text[i]
+            else:
+                text.insert(i, rng.choice('+-*/()=;,"\\#\n xletprint0.$'))
+        try:
+            run(lexer, "".join(text))
+            outcomes.add("parsed or recovered")
+        except SyntaxError:
+            outcomes.add("syntax")
+        except LexError:
+            outcomes.add("lex")
+        except ZeroDivisionError:
+            outcomes.add("the program's own error")
+    assert {"parsed or recovered", "syntax", "lex"} <= outcomes
