@@ -303,18 +303,37 @@ Figures measure(const Grammar& g, double min_seconds) {
 
 }  // namespace
 
+// bench_lalr [MIN_SECONDS] [--json]: a table, or with --json one JSON object
+// per grammar and line.
 int main(int argc, char** argv) {
-  const double min_seconds = argc > 1 ? std::atof(argv[1]) : 0.5;
+  double min_seconds = 0.5;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--json") {
+      json = true;
+    } else {
+      min_seconds = std::atof(argv[i]);
+    }
+  }
   std::vector<GrammarText> grammars = {vexc_grammar()};
   for (int n : {250, 500, 1000, 2000, 4000}) grammars.push_back(generated_grammar(n));
 
-  std::printf("%-10s %6s %7s %8s %9s %9s %9s %9s %10s %10s %8s %8s\n", "grammar", "prods", "states", "items",
-              "sr/rr", "best ms", "median ms", "tables ms", "peak KiB", "kept KiB", "us/kitem", "B/item");
+  if (!json) {
+    std::printf("%-10s %6s %7s %8s %9s %9s %9s %9s %10s %10s %8s %8s\n", "grammar", "prods", "states", "items",
+                "sr/rr", "best ms", "median ms", "tables ms", "peak KiB", "kept KiB", "us/kitem", "B/item");
+  }
   double prev_ms = 0;
   size_t prev_items = 0;
   for (const auto& text : grammars) {
     const Grammar g = make_grammar(text);
     const Figures f = measure(g, min_seconds);
+    if (json) {
+      std::printf("{\"grammar\": \"%s\", \"productions\": %zu, \"states\": %zu, \"items\": %zu, "
+                  "\"best_ms\": %.4f, \"median_ms\": %.4f, \"tables_ms\": %.4f, \"kept_bytes\": %zu}\n",
+                  text.name.c_str(), g.num_productions(), f.states, f.items, f.best_ms, f.median_ms, f.tables_ms,
+                  f.kept_bytes);
+      continue;
+    }
     const std::string conflicts = std::to_string(f.sr) + "/" + std::to_string(f.rr);
     std::printf("%-10s %6zu %7zu %8zu %9s %9.3f %9.3f %9.3f %10.1f %10.1f %8.1f %8.1f", text.name.c_str(),
                 g.num_productions(), f.states, f.items, conflicts.c_str(), f.best_ms, f.median_ms, f.tables_ms,

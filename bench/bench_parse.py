@@ -265,13 +265,9 @@ print((after - before) * 1024)
     return int(out.stdout.strip())
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--sizes", default="1,10", help="input sizes in MB")
-    ap.add_argument("--repeat", type=int, default=3)
-    ap.add_argument("--depth", type=int, default=1_000_000)
-    args = ap.parse_args()
-
+def measure(sizes, repeat, depth, say=print):
+    """Runs every case; returns {"sizes": {mb: {"tokens", "reductions", "ns_per_token": {label: [gc running,
+    gc paused]}}}, "deep": {"depth", "peak_bytes"}} and reports as it goes through `say`."""
     table, names, lens = build_grammar()
     n = len(names)
     action, goto = table.action, table.goto
@@ -284,11 +280,12 @@ def main():
     actions = [view_action(k) for k in lens]
     proxy_context = ([Production(a) for a in actions], ProxyView, invoke, None, None)
     proxy_only = (proxy_context[0], ProxyView, invoke_nothing, None, None)
-    print(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
+    say(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
     lx = native_lexer()
 
     results = {}
-    for mb in (int(s) for s in args.sizes.split(",")):
+    report = {"sizes": {}}
+    for mb in sizes:
         text = make_source(mb, non_ascii=False)
         tokens = lx.tokenize(text)
         count = len(tokens)
@@ -327,23 +324,25 @@ def main():
             ("tokenize", lambda: lx.tokenize(text)),
             ("iter(lexer.token)", pull_only),
         ]
-        print(f"\n{mb} MB: {count} tokens, {len(calls)} reductions")
-        print(f"{'':<22}{'ns/token':>10}{'no gc':>10}")
+        say(f"\n{mb:g} MB: {count} tokens, {len(calls)} reductions")
+        say(f"{'':<22}{'ns/token':>10}{'no gc':>10}")
+        report["sizes"][mb] = {"tokens": count, "reductions": len(calls), "ns_per_token": {}}
         for label, fn in cases:
-            t = best_time(fn, args.repeat)
-            t_nogc = best_time(fn, args.repeat, collector=False)
+            t = best_time(fn, repeat)
+            t_nogc = best_time(fn, repeat, collector=False)
             results[(mb, label)] = (t / count * 1e9, t_nogc / count * 1e9)
-            print(f"{label:<22}{t / count * 1e9:>10.1f}{t_nogc / count * 1e9:>10.1f}")
+            report["sizes"][mb]["ns_per_token"][label] = list(results[(mb, label)])
+            say(f"{label:<22}{t / count * 1e9:>10.1f}{t_nogc / count * 1e9:>10.1f}")
         del tokens, calls
 
         r = {label: results[(mb, label)] for label, _ in cases}
         for i, col in enumerate(("gc running", "gc paused")):
-            print(f"  [{col}] parse vs python loop: {r['python LR loop'][i] / r['parse, value_funcs'][i]:.2f}x;"
+            say(f"  [{col}] parse vs python loop: {r['python LR loop'][i] / r['parse, value_funcs'][i]:.2f}x;"
                   f" parse / floor: {r['parse, value_funcs'][i] / r['floor (starmap)'][i]:.2f};"
                   f" lex+parse vs python: cursor {r['python lex+parse'][i] / r['lex+parse, cursor'][i]:.2f}x,"
                   f" iter {r['python lex+parse'][i] / r['lex+parse, iter'][i]:.2f}x;"
                   f" iter(lexer.token) / tokenize: {r['iter(lexer.token)'][i] / r['tokenize'][i]:.2f}")
-            print(f"  [{col}] views: native proxy vs python loop {r['views, python loop'][i] / r['views, native proxy'][i]:.2f}x,"
+            say(f"  [{col}] views: native proxy vs python loop {r['views, python loop'][i] / r['views, native proxy'][i]:.2f}x,"
                   f" vs reduce_cb {r['views, reduce_cb'][i] / r['views, native proxy'][i]:.2f}x")
 
     sizes = sorted({mb for mb, _ in results})
@@ -352,12 +351,23 @@ def main():
         for label in ("parse, value_funcs", "lex+parse, cursor"):
             a, b = results[(lo, label)], results[(hi, label)]
             # per-token figures: the total grows by (hi/lo) times this ratio
-            print(f"{label}: {hi} MB costs {b[0] / a[0] * hi / lo:.2f}x {lo} MB "
-                  f"({b[1] / a[1] * hi / lo:.2f}x with the collector paused)")
+            say(f"{label}: {hi:g} MB costs {b[0] / a[0] * hi / lo:.2f}x {lo:g} MB "
+                f"({b[1] / a[1] * hi / lo:.2f}x with the collector paused)")
 
-    if args.depth:
-        peak = deep_memory(args.depth)
-        print(f"\nright recursion {args.depth} deep: peak {peak / 2**20:.1f} MiB, {peak / args.depth:.0f} bytes per entry")
+    if depth:
+        peak = deep_memory(depth)
+        report["deep"] = {"depth": depth, "peak_bytes": peak}
+        say(f"\nright recursion {depth} deep: peak {peak / 2**20:.1f} MiB, {peak / depth:.0f} bytes per entry")
+    return report
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--sizes", default="1,10", help="input sizes in MB")
+    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--depth", type=int, default=1_000_000)
+    args = ap.parse_args()
+    measure([float(s) for s in args.sizes.split(",")], args.repeat, args.depth)
 
 
 if __name__ == "__main__":
