@@ -5,6 +5,16 @@ import sys
 import pytest
 
 
+# Fuzz tests draw from a fixed seed; VEXLOR_FUZZ_SCALE runs them longer (CI
+# runs them once more with a larger scale and a time limit).
+FUZZ_SCALE = int(os.environ.get("VEXLOR_FUZZ_SCALE", "1"))
+
+
+def fuzz_rounds(n):
+    """The number of random cases a fuzz test tries: `n` times the scale."""
+    return n * FUZZ_SCALE
+
+
 def pytest_sessionstart(session):
     # The test command stages the freshly built package; make sure that is
     # the one under test, not an older copy installed elsewhere.

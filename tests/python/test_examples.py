@@ -3,6 +3,10 @@
 import os
 import runpy
 
+import pytest
+
+from conftest import fuzz_rounds
+
 EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
 
 
@@ -71,6 +75,7 @@ def test_json_like_reports_malformed_files_with_line_and_column(tmp_path, capsys
     assert capsys.readouterr().out == '{\n  "ok": [\n    true,\n    null\n  ]\n}\n'
 
 
+@pytest.mark.fuzz
 def test_json_like_never_crashes_on_damaged_text():
     import random
 
@@ -78,7 +83,7 @@ def test_json_like_never_crashes_on_damaged_text():
     lexer, engine = jl.make_lexer(), jl.make_engine()
     rng = random.Random(11)
     base = open(os.path.join(EXAMPLES, "data", "config.jsonx"), encoding="utf-8").read()
-    for _ in range(1500):
+    for _ in range(fuzz_rounds(1500)):
         text = list(base)
         for _ in range(rng.randrange(1, 4)):
             i = rng.randrange(len(text) + 1)
@@ -95,6 +100,7 @@ def test_json_like_never_crashes_on_damaged_text():
             pass
 
 
+@pytest.mark.fuzz
 def test_demo_language_on_damaged_programs():
     import random
 
@@ -106,7 +112,7 @@ def test_demo_language_on_damaged_programs():
     rng = random.Random(3)
     base = demo["PROGRAM"] + demo["BROKEN"]
     outcomes = set()
-    for _ in range(800):
+    for _ in range(fuzz_rounds(800)):
         text = list(base)
         for _ in range(rng.randrange(1, 5)):
             i = rng.randrange(len(text) + 1)

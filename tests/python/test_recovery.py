@@ -4,7 +4,7 @@ import random
 
 import pytest
 
-from conftest import allocated_growth
+from conftest import allocated_growth, fuzz_rounds
 from grammars import Tok, statements, toks
 
 
@@ -242,10 +242,11 @@ def fuzz_one(core, e, rng, style):
         pass  # int() of a token value the callback made up may fail: that is the callback's own value
 
 
+@pytest.mark.fuzz
 def test_random_streams_and_callbacks(core, stmts):
     e = engine(core, stmts)
     rng = random.Random(20261210)
-    for i in range(3000):
+    for i in range(fuzz_rounds(3000)):
         fuzz_one(core, e, rng, ("core", "vex", "mox")[i % 3])
 
 

@@ -3,6 +3,10 @@ its own item sets and lookaheads, and a grammar built twice gives equal tables."
 
 import random
 
+import pytest
+
+from conftest import fuzz_rounds
+
 TERMINALS = ["a", "b", "c", "d"]
 NONTERMINALS = ["S", "A", "B", "C"]
 
@@ -75,21 +79,23 @@ def check_consistent(t, rules):
             assert cs < n_states and tok in action[cs]
 
 
+@pytest.mark.fuzz
 def test_random_grammars_give_consistent_tables(core):
     rng = random.Random(2026)
-    for _ in range(400):
+    for _ in range(fuzz_rounds(400)):
         g, rules = random_grammar(core, rng)
         first = g.build_table()
         check_consistent(first, rules)
         assert snapshot(first) == snapshot(g.build_table())
 
 
+@pytest.mark.fuzz
 def test_random_grammars_parse_random_streams_in_every_style(core):
     from grammars import Tok
 
     rng = random.Random(77)
     outcomes = set()
-    for i in range(300):
+    for i in range(fuzz_rounds(300)):
         g, rules = random_grammar(core, rng, terminal_in_every_rule=True)
         table = g.build_table()
         names, lens = [n for n, _ in rules], [len(s) for _, s in rules]
