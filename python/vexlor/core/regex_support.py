@@ -14,7 +14,11 @@ The pattern is read with Python's own parser (``re._parser``), so it is read
 exactly as ``re`` reads it, and written out in a small, explicit subset of RE2
 syntax that needs no RE2 flags: every character class is spelled out as code
 point ranges, ``.`` as a class, ``^``/``$`` as ``\\A``, ``\\z`` or ``(?m:^)``,
-``(?m:$)``, every group as ``(?:...)``.
+``(?m:$)``, every group as ``(?:...)``. RE2 would read a class of exactly an
+ASCII letter and its case partner (``[Kk]``) as a case-folded literal, which
+it folds by Unicode's rules when it merges it with a neighbouring class; so
+the translator merges neighbouring single-character alternatives itself, and
+gives such a pair a third member that no UTF-8 text holds.
 
 Python's ``\\d``, ``\\w``, ``\\s`` and ``\\b`` are Unicode-aware, RE2's are not.
 Such patterns are translated for pure-ASCII text only (``ascii_only``): each
@@ -51,6 +55,7 @@ _MAX_CP = 0x10FFFF
 _MAX_COUNT = 1000  # RE2's largest repetition count
 _SURROGATES = (0xD800, 0xDFFF)
 _NO_CHAR = r"[^\x00-\x{10FFFF}]"
+_UNMATCHABLE = r"\x{D800}"  # a class member that UTF-8 text never holds
 
 # RE2 metacharacters outside a class; a backslash makes each a literal.
 _RE2_META = frozenset("\\.+*?()|[]{}^$")
@@ -203,6 +208,12 @@ def _re2_class_member(lo, hi):
     return one(lo) if lo == hi else one(lo) + "-" + one(hi)
 
 
+def _is_letter_pair(ranges):
+    """Whether the set is exactly an ASCII capital and its small letter."""
+    return (len(ranges) == 2 and ranges[0][0] == ranges[0][1] and ranges[1][0] == ranges[1][1]
+            and 0x41 <= ranges[0][0] <= 0x5A and ranges[1][0] == ranges[0][0] + 0x20)
+
+
 def _re2_set(ranges):
     """RE2 text matching one character of the set (surrogates aside, which a
     UTF-8 text cannot hold)."""
@@ -216,7 +227,15 @@ def _re2_set(ranges):
         if not rest:
             return r"(?s:.)"
         return "[^" + "".join(_re2_class_member(lo, hi) for lo, hi in rest) + "]"
-    return "[" + "".join(_re2_class_member(lo, hi) for lo, hi in ranges) + "]"
+    members = "".join(_re2_class_member(lo, hi) for lo, hi in ranges)
+    if _is_letter_pair(ranges):
+        # RE2 reads [Kk] as a case-folded literal k and folds it by Unicode's
+        # rules wherever it merges it with a neighbouring class (k gains
+        # U+212A, s U+017F); the release Debian 12 ships can also lose a
+        # letter in that merge. A third member that no UTF-8 text holds, a
+        # surrogate, keeps the set a plain class.
+        members += _UNMATCHABLE
+    return "[" + members + "]"
 
 
 # Single-character items on pure-ASCII text: asked of Python's engine itself.
@@ -288,20 +307,64 @@ class _Writer:
         return "".join(self.item(op, av, flags) for op, av in items)
 
     def item(self, op, av, flags):
-        if op in _CHAR_OPS:
-            if self.ascii_text:
-                return _re2_set(_ranges_of_codes(_ascii_members(_item_source(op, av), flags)))
-            return _re2_set(self.char_set(op, av, flags))
+        chars = self.one_char(op, av, flags)
+        if chars is not None:
+            return _re2_set(chars)
         if op is _c.SUBPATTERN:
             _group, add_flags, del_flags, body = av
             return "(?:" + self.sequence(body, _combine_flags(flags, add_flags, del_flags)) + ")"
         if op is _c.BRANCH:
-            return "(?:" + "|".join(self.sequence(b, flags) for b in av[1]) + ")"
+            return "(?:" + "|".join(self.branches(av[1], flags)) + ")"
         if op in _REPEAT_OPS:
             return self.repeat(op, av, flags)
         if op is _c.AT:
             return self.assertion(av, flags)
         raise _Refused
+
+    # RE2 merges neighbouring alternatives of one character each into one
+    # class, and reads a group holding only such a class as that class, so a
+    # class can arise in RE2 that the text never spells out (K|k is [Kk]).
+    # The writer merges them itself and spells every class it gives RE2.
+
+    def one_char(self, op, av, flags):
+        """The set of characters an item matches when RE2 reads it as one
+        class: a single-character item, or a group or alternation of such;
+        None for anything else."""
+        if op in _CHAR_OPS:
+            if self.ascii_text:
+                return _ranges_of_codes(_ascii_members(_item_source(op, av), flags))
+            return self.char_set(op, av, flags)
+        if op is _c.SUBPATTERN:
+            _group, add_flags, del_flags, body = av
+            if len(body) == 1:
+                return self.one_char(*body[0], _combine_flags(flags, add_flags, del_flags))
+        elif op is _c.BRANCH:
+            sets = [self.one_char_branch(b, flags) for b in av[1]]
+            if all(s is not None for s in sets):
+                return _normalize(r for s in sets for r in s)
+        return None
+
+    def one_char_branch(self, items, flags):
+        return self.one_char(*items[0], flags) if len(items) == 1 else None
+
+    def branches(self, alternatives, flags):
+        """The alternatives as RE2 texts, each run of one-character
+        alternatives merged into one class (an alternation of single
+        characters matches what their union matches)."""
+        out = []
+        run = None
+        for items in alternatives:
+            chars = self.one_char_branch(items, flags)
+            if chars is not None:
+                run = chars if run is None else _normalize(run + chars)
+                continue
+            if run is not None:
+                out.append(_re2_set(run))
+                run = None
+            out.append(self.sequence(items, flags))
+        if run is not None:
+            out.append(_re2_set(run))
+        return out
 
     def repeat(self, op, av, flags):
         lo, hi, body = av
