@@ -7,6 +7,11 @@ set) over generated source of about 1 MB and 10 MB, ASCII and not, and the
 script prints ns/token for each and their ratio. Both must produce the same
 token stream.
 
+It then shows how the cost per token grows with the number of rules: words
+lexed through one rule per keyword (`word\\b`, as SQL-like lexers write
+them) and one identifier rule, for 10 and for 400 keywords, with and without
+re.IGNORECASE.
+
     python bench/bench_lexer.py [--sizes 1,10] [--repeat 3]
 """
 
@@ -151,12 +156,60 @@ def best_time(fn, repeat, collector=True):
     return best
 
 
+def keyword_lexer(keywords, flags):
+    lx = _core_rs.LexerEngine()
+    for k in keywords:
+        lx.add_rule("INITIAL", k.upper(), k + r"\b", flags=flags)
+    lx.add_rule("INITIAL", "ID", r"[A-Za-z_][A-Za-z0-9_]*")
+    lx.set_ignore("INITIAL", " \n")
+    return lx
+
+
+def keyword_workload(repeat, megabytes=1):
+    """ns/token of words through 10 and 400 keyword rules."""
+    rnd = random.Random(11)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    keywords = []
+    while len(keywords) < 400:
+        word = "".join(rnd.choice(letters) for _ in range(rnd.randint(2, 9)))
+        if word not in keywords:
+            keywords.append(word)
+    names = ["".join(rnd.choice(letters + "_0123456789") for _ in range(rnd.randint(1, 12))) for _ in range(500)]
+    names = [n if not n[0].isdigit() else "x" + n for n in names]
+    words, size = [], 0
+    while size < megabytes * 1_000_000:
+        word = rnd.choice(keywords[:10]) if rnd.random() < 0.2 else rnd.choice(names)
+        words.append(word)
+        size += len(word) + 1
+    text = "\n".join(" ".join(words[i:i + 12]) for i in range(0, len(words), 12))
+    print(f"{'keyword rules':<22}{'flags':>12}{'tokens':>10}{'ns/tok':>10}{'ns/tok, no gc':>15}")
+    figures = {}
+    for flags, label in ((0, "0"), (re.IGNORECASE, "IGNORECASE")):
+        for count in (10, 400):
+            lx = keyword_lexer(keywords[:count], flags)
+            toks = lx.tokenize(text)
+            expected = set(keywords[:count])
+            assert all((t.type == t.value.upper()) == (t.value in expected) for t in toks)
+            n = len(toks)
+            del toks
+            t_gc = best_time(lambda: lx.tokenize(text), repeat)
+            t_nogc = best_time(lambda: lx.tokenize(text), repeat, collector=False)
+            figures[(label, count)] = t_nogc / n
+            print(f"{count:<22}{label:>12}{n:>10}{t_gc / n * 1e9:>10.1f}{t_nogc / n * 1e9:>15.1f}")
+        print(f"{'':<22}{label:>12}  400 rules cost {figures[(label, 400)] / figures[(label, 10)]:.2f}x 10 rules"
+              " (collector paused)")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sizes", default="1,10", help="input sizes in MB")
     ap.add_argument("--repeat", type=int, default=3)
     args = ap.parse_args()
+    main_workloads(args)
+    keyword_workload(args.repeat)
 
+
+def main_workloads(args):
     lx = native_lexer()
     print(f"rules: {len(RULES)}, matcher kinds: {lx.matcher_kinds['INITIAL']}")
     print(f"{'input':<22}{'tokens':>10}{'native ns/tok':>15}{'python ns/tok':>15}{'ratio':>8}"

@@ -3,7 +3,7 @@
 //
 // A plan is a list of steps. A Single step is one rule matched by its
 // Python pattern; a Group step is a run of native rules of equal priority
-// searched with one anchored native search (a group of one rule uses that
+// searched together as one NativeGroup (a group of one rule uses that
 // rule's own expression). Whatever the grouping, the first rule in rule
 // order that matches at the scan position wins, as when every rule is tried
 // on its own.
@@ -88,8 +88,8 @@ template <class RulePtr>
 // Builds the steps for a merged rule list on input whose ASCII flag is
 // `ascii_input`. Runs of two or more consecutive native rules of equal
 // priority become one Group (ASCII-only rules stay out of runs on other
-// input and are then matched through Python); a run whose alternation RE2
-// refuses becomes one Group per rule.
+// input and are then matched through Python); a run whose set RE2 refuses
+// becomes one Group per rule.
 template <class RulePtr>
 [[nodiscard]] ScanPlan<RulePtr> build_scan_plan(std::span<const RulePtr> rules, bool ascii_input) {
   using Step = ScanStep<RulePtr>;

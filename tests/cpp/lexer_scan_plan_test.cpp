@@ -104,7 +104,7 @@ TEST(ScanPlan, GroupsRunsOfNativeRulesOfEqualPriority) {
   }
 }
 
-TEST(ScanPlan, RunWhoseAlternationFailsBecomesOneGroupPerRule) {
+TEST(ScanPlan, RunWhoseSetFailsBecomesOneGroupPerRule) {
   std::vector<RulePtr> list = {rule("q:0", "\\Qab"), rule("x:0", "x"), rule("y:0", "y")};
   auto plan = build_scan_plan<RulePtr>(list, true);
   EXPECT_EQ(layout(plan), "G{q} G{x} G{y}");
