@@ -240,7 +240,7 @@ Result<Ref> tokenize_impl(PyObject*, PyLexerEngine& e, const kTokenize::Args& a)
   }
   std::vector<Ref> results;
   for (;;) {
-    VX_TRY(Ref tok, next_token(e));
+    VX_TRY(Ref tok, next_token(e, StalledErrorResult::Refuse));
     if (!tok) break;
     results.push_back(std::move(tok));
   }

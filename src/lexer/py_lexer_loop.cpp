@@ -37,6 +37,13 @@ Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t
   return package_exception("vexlor.core.lexer_engine", "LexError", {msg.get(), rest.get(), position.get()});
 }
 
+// Raises LexError "Illegal character ..." for code point `cp` at `pos`.
+Result<Ref> raise_illegal_character(char32_t cp, uint64_t lineno, PyObject* data, uint64_t pos, uint64_t length) {
+  return raise_lex_error(
+      "Illegal character " + quote_char(cp) + " at line " + std::to_string(lineno) + ", pos " + std::to_string(pos),
+      data, pos, length);
+}
+
 // One match found by a scan step: the rule, its end position and the
 // matched text object.
 struct Candidate {
@@ -45,10 +52,9 @@ struct Candidate {
   Ref value;
 };
 
-// The next token of the input, or an empty Ref at the end of the input.
 }  // namespace
 
-Result<Ref> next_token(PyLexerEngine& e) {
+Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
   for (;;) {
     // 1. End of input.
     const uint64_t length = e.length;
@@ -184,15 +190,20 @@ Result<Ref> next_token(PyLexerEngine& e) {
       VX_TRY(Ref err_tok, checked(PyObject_CallFunctionObjArgs(cls.get(), data.get(), start.get(), line.get(),
                                                                owner.get(), len.get(), nullptr)));
       VX_TRY(Ref result, checked(PyObject_CallOneArg(error_func.get(), err_tok.get())));
-      if (result.get() != Py_None) return result;
-      if (e.input_revision == revision && e.pos == pos) e.pos = pos + 1;
+      const bool unmoved = e.input_revision == revision && e.pos == pos;
+      if (result.get() != Py_None) {
+        if (unmoved && stalled == StalledErrorResult::Refuse) {
+          result = Ref();
+          return raise_illegal_character(cp, lineno, data.get(), pos, length);
+        }
+        return result;
+      }
+      if (unmoved) e.pos = pos + 1;
       continue;
     }
 
     // 9. Nothing covers the character.
-    return raise_lex_error("Illegal character " + quote_char(cp) + " at line " + std::to_string(lineno) +
-                               ", pos " + std::to_string(pos),
-                           data.get(), pos, length);
+    return raise_illegal_character(cp, lineno, data.get(), pos, length);
   }
 }
 

@@ -443,6 +443,24 @@ def test_error_function(LE, matcher):
     assert lx.token() == "ERR" and lx.pos == 0  # not advanced
 
 
+def test_tokenize_refuses_an_error_function_that_does_not_advance(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    lx.set_error_func("INITIAL", lambda tok: tok)
+    with pytest.raises(py_lexer_engine.LexError, match=r"^Illegal character '\$' at line 1, pos 1$") as info:
+        lx.tokenize("a$")
+    assert (info.value.text, info.value.pos, lx.pos) == ("$", 1, 1)
+    # token() hands each result to its caller, who can move on
+    lx.input("a$")
+    assert [lx.token().type for _ in range(3)] == ["A", "error", "error"] and lx.pos == 1
+    # a result after the function moved the position, or gave new input, is collected
+    lx.callback_owner = lx
+    lx.set_error_func("INITIAL", lambda tok: (tok.lexer.skip(1), tok)[1])
+    assert [t.type for t in lx.tokenize("a$a")] == ["A", "error", "A"]
+    lx.set_error_func("INITIAL", lambda tok: (tok.lexer.input("a"), "E")[1])
+    assert [getattr(t, "type", t) for t in lx.tokenize("$")] == ["E", "A"]
+
+
 def test_error_function_is_not_inherited(LE):
     lx = LE()
     lx.set_error_func("INITIAL", lambda t: "E")
