@@ -20,15 +20,19 @@ it folds by Unicode's rules when it merges it with a neighbouring class; so
 the translator merges neighbouring single-character alternatives itself, and
 gives such a pair a third member that no UTF-8 text holds.
 
-Python's ``\\d``, ``\\w``, ``\\s`` and ``\\b`` are Unicode-aware, RE2's are not.
-Such patterns are translated for pure-ASCII text only (``ascii_only``): each
+Python's ``\\d``, ``\\w`` and ``\\s`` are Unicode-aware, RE2's are not: they
+are written out as the explicit classes that the running interpreter's ``re``
+matches with them (generated tables for its Unicode version, or asked of
+``re`` itself). Python's ``\\b`` cannot be written for RE2 that way; patterns
+with it are translated for pure-ASCII text only (``ascii_only``): each
 single-character item becomes the exact set of ASCII characters that Python's
 own engine matches with it. With ``re.ASCII`` both engines agree on every
 text and the translation holds everywhere. Case-insensitive matching is
 written out as explicit classes: under Unicode rules an ASCII letter also
 matches a few non-ASCII characters (k matches U+212A), which the class then
-holds, as Python's own engine reports them; a case-insensitive item with
-non-ASCII members is translated for ASCII text only.
+holds, as Python's own engine reports them; a case-insensitive item with cased
+non-ASCII members, or with cased members beside ``\\d``, ``\\w`` or ``\\s``,
+is translated for ASCII text only.
 
 Refused (``None``): look-arounds, back-references, conditionals, atomic groups,
 possessive repeats, ``\\B``, a ``$`` without ``re.MULTILINE`` (Python's also
@@ -38,10 +42,16 @@ above RE2's limit of 1000, bytes patterns, and any object that is not a
 compiled ``re`` pattern.
 """
 
+import array
 import re
+import unicodedata
 from functools import lru_cache
 from re import _constants as _c
 from re import _parser
+
+import _sre
+
+from . import _unicode_classes
 
 __all__ = ["native_pattern"]
 
@@ -183,13 +193,44 @@ def _is_ascii_letter(cp):
     return 0x41 <= cp <= 0x5A or 0x61 <= cp <= 0x7A
 
 
-def _only_ascii_non_letters(ranges):
-    for lo, hi in ranges:
-        if hi >= 0x80:
-            return False
-        if any(_is_ascii_letter(cp) for cp in range(lo, hi + 1)):
-            return False
-    return True
+def _has_cased(ranges):
+    """Whether the set holds a character that case-insensitive matching
+    changes (as the compiler of `re` asks)."""
+    return any(_sre.unicode_iscased(cp) for lo, hi in ranges for cp in range(lo, hi + 1))
+
+
+# What \d, \w and \s match without re.ASCII.
+
+@lru_cache(maxsize=1)
+def _every_code_point():
+    return array.array("I", range(_MAX_CP + 1)).tobytes().decode("utf-32-le", "surrogatepass")
+
+
+def _runs_of(source):
+    """The code point ranges that the one-character item `source` matches,
+    asked of `re` over every code point."""
+    return tuple((m.start(), m.end() - 1) for m in re.finditer("(?:%s)+" % source, _every_code_point()))
+
+
+@lru_cache(maxsize=1)
+def _unicode_categories():
+    """\\d, \\w and \\s as the running interpreter's `re` reads them: the
+    generated tables when they were made for its Unicode version, else asked
+    of `re` itself (once)."""
+    if unicodedata.unidata_version == _unicode_classes.UNICODE_VERSION:
+        digit, word, space = _unicode_classes.DIGIT, _unicode_classes.WORD, _unicode_classes.SPACE
+    else:
+        digit, word, space = _runs_of(r"\d"), _runs_of(r"\w"), _runs_of(r"\s")
+    return {_c.CATEGORY_DIGIT: digit, _c.CATEGORY_WORD: word, _c.CATEGORY_SPACE: space}
+
+
+def _category_ranges(code, flags):
+    positive = _ASCII_CATEGORY if flags & _ASCII else _unicode_categories()
+    if code in positive:
+        return list(positive[code])
+    if code in _NEGATED_CATEGORY:
+        return _complement(list(positive[_NEGATED_CATEGORY[code]]))
+    raise _Refused
 
 
 # RE2 spelling.
@@ -414,34 +455,31 @@ class _Writer:
                 items = items[1:]
         else:
             items = [(_c.LITERAL, av)]
-        ranges = []
+        members = []     # characters and ranges
+        categories = []  # what the \d, \w and \s members match
         for iop, iav in items:
             if iop is _c.LITERAL:
-                ranges.append((iav, iav))
+                members.append((iav, iav))
             elif iop is _c.RANGE:
-                ranges.append((iav[0], iav[1]))
+                members.append((iav[0], iav[1]))
             elif iop is _c.CATEGORY:
-                if not flags & _ASCII:
-                    raise _NeedsAscii
-                if iav in _ASCII_CATEGORY:
-                    ranges.extend(_ASCII_CATEGORY[iav])
-                elif iav in _NEGATED_CATEGORY:
-                    ranges.extend(_complement(list(_ASCII_CATEGORY[_NEGATED_CATEGORY[iav]])))
-                else:
-                    raise _Refused
+                categories.extend(_category_ranges(iav, flags))
             else:
                 raise _Refused
-        ranges = _normalize(ranges)
+        members = _normalize(members)
         if flags & _IGNORECASE:
             if flags & _ASCII:
-                ranges = _ascii_case_closure(ranges)
-            elif not _only_ascii_non_letters(ranges):
-                if ranges and ranges[-1][1] >= 0x80:
+                members, categories = _ascii_case_closure(members + categories), []
+            elif _has_cased(members):
+                # re then tests each character's lower case against the
+                # whole set, categories included.
+                if categories or members[-1][1] >= 0x80:
                     raise _NeedsAscii
                 # Unicode folding of ASCII letters: k also matches U+212A, s
                 # U+017F, i U+0130 and U+0131. Python's engine says which.
-                positive = _item_source(_c.IN, [(_c.RANGE, r) for r in ranges])
-                ranges = _ranges_of_codes(_fold_members(positive, flags))
+                positive = _item_source(_c.IN, [(_c.RANGE, r) for r in members])
+                members = _ranges_of_codes(_fold_members(positive, flags))
+        ranges = _normalize(members + categories)
         return _complement(ranges) if negate else ranges
 
 
