@@ -99,7 +99,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
     std::optional<Candidate> candidate;
     bool restart = false;
     auto try_python = [&](const RulePtr& rule) -> Void {
-      if (utf8 && !rule->prefix.empty() && !prefix_fits(text, byte_pos, rule->prefix)) return ok();
+      if (utf8 && !python_rule_may_match(*rule, *input, byte_pos)) return ok();
       VX_TRY(Ref position, py_int(pos));
       VX_TRY(Ref m, checked(PyObject_CallFunctionObjArgs(rule->match.get(), data.get(), position.get(), nullptr)));
       if (m.get() != Py_None) {

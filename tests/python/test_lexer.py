@@ -205,6 +205,11 @@ def test_compiled_pattern_is_used_without_re(LE, monkeypatch):
     lx.add_rule("INITIAL", "AB", "ab", flags=re.I, compiled=obj)
     assert seen == [("ab", int(re.I), obj)]
     assert pairs(lx.tokenize("abab")) == [("AB", "ab"), ("AB", "ab")] and calls == [0, 2]
+    # A user's object is called wherever the scan reaches its rule, also
+    # where a compiled "ab" provably could not match.
+    lx.set_literals("x")
+    calls.clear()
+    assert pairs(lx.tokenize("xabx")) == [("x", "x"), ("AB", "ab"), ("x", "x")] and calls == [0, 1, 3]
 
 
 def test_literals(LE):

@@ -5,10 +5,12 @@ Random rule sets (several rules per state, at different priorities, every
 combination of re.ASCII and re.IGNORECASE) are built from atoms chosen to
 meet the places where engines disagree: characters whose case partners lie
 outside ASCII (K, k and U+212A; S, s and U+017F; i, I, U+0130, U+0131; the
-sharp s), negated classes and \\W beside them, Unicode classes, assertions
-and look-arounds. At every position of texts made of the same characters
-(ASCII, non-ASCII and with lone surrogates), the token the engine gives must
-be the one that the first rule whose `match` succeeds gives.
+sharp s), negated classes and \\W beside them, Unicode classes, assertions,
+look-arounds, atomic groups and possessive repeats (rules that go through
+Python, skipped where their looser native pattern fails). At every position
+of texts made of the same characters (ASCII, non-ASCII and with lone
+surrogates), the token the engine gives must be the one that the first rule
+whose `match` succeeds gives.
 
 The seed is fixed and the number of cases bounded; `run_cases` is also the
 entry point for longer runs by hand.
@@ -35,10 +37,10 @@ _ATOM_KINDS = [
     (4, ["[^Kk]", "[^0-9A-Z_a-z]", "[^a-z]", "[^A-Z]", r"\W", "[^\\W\\d]", "[^\\s]", "[^x]", "[^A-Z_]"]),
     (2, [r"\w", r"\s", r"\S", r"\d", r"\D", ".", "[a-z]", "[A-Z]"]),
     (2, ["x", "a", "_", "1", " ", r"\n", "\u00e9", "-"]),
-    (1, [r"\b", "^", r"\A", r"\Z", "$", "(?=k)", "(?!s)"]),
+    (1, [r"\b", r"\B", "^", r"\A", r"\Z", "$", "(?=k)", "(?!s)", "(?<=k)", "(?<!\\s)", r"(?=\w)"]),
 ]
-_QUANTS = ["", "", "", "", "*", "+", "?", "{2}", "+?", "{0,2}"]
-_GROUPS = ["(?:", "(", "(?i:", "(?-i:", "(?a:"]
+_QUANTS = ["", "", "", "", "*", "+", "?", "{2}", "+?", "{0,2}", "*+"]
+_GROUPS = ["(?:", "(", "(?i:", "(?-i:", "(?a:", "(?>"]
 _RULE_FLAGS = [0, A, I, A | I, A | I, A | I, I | M, A | I | S]
 
 
@@ -125,7 +127,10 @@ def check_case(rules, texts):
     lexer = lexer_for(rules)
     for text in texts:
         for pos in range(len(text)):
-            want = expected_outcome(rules, text, pos)
+            try:
+                want = expected_outcome(rules, text, pos)
+            except SystemError:
+                return None  # a fault of re itself (possessive repeats over groups): no reference
             got = engine_outcome(lexer, text, pos)
             if got != want:
                 return f"rules={rules!r} text={text!r} pos={pos}: engine {got}, re {want}"

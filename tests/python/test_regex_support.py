@@ -9,7 +9,7 @@ from re import _constants as _c
 import pytest
 
 from vexlor.core import regex_support
-from vexlor.core.regex_support import native_pattern
+from vexlor.core.regex_support import native_pattern, pretest_pattern
 
 A, I, M, S, X = re.ASCII, re.IGNORECASE, re.MULTILINE, re.DOTALL, re.VERBOSE
 
@@ -106,6 +106,32 @@ DECISIONS = [
 @pytest.mark.parametrize("pattern,flags,expected", DECISIONS)
 def test_decisions(pattern, flags, expected):
     assert status(pattern, flags) == expected
+
+
+# Looser patterns for rules matched through Python: "any", "ascii" or None.
+PRETESTS = [
+    (r"'''(?:[^'\\]|\\.|'(?!''))*'''", S, "any"),  # look-arounds dropped
+    (r"(?<=\s)x", 0, "any"),
+    (r"if\b", 0, "any"),                           # a Unicode \b dropped
+    (r"x$", 0, "any"),                             # $ read as the end of any line
+    (r"(?>a+)b|c*+d|a\B", 0, "any"),
+    (r"(?:a|)+b", 0, "any"),                       # only whether it matches counts
+    (r"(?i)sélect\b", 0, "ascii"),
+    (r"(a)\1", 0, None),
+    (r"(a)?(?(1)b|c)", 0, None),
+    (r"a{2000}", 0, None),
+]
+
+
+@pytest.mark.parametrize("pattern,flags,expected", PRETESTS)
+def test_pretest_patterns(pattern, flags, expected):
+    text, ascii_only = pretest_pattern(pattern, flags, re.compile(pattern, flags))
+    assert (None if text is None else "ascii" if ascii_only else "any") == expected
+
+
+def test_pretest_only_for_compiled_str_patterns():
+    for compiled in (object(), re.compile(rb"a(?=b)"), type("M", (), {"match": lambda s, t, p: None})()):
+        assert pretest_pattern("a(?=b)", 0, compiled) == (None, False)
 
 
 def test_surrogates_in_a_pattern_give_a_set_without_them():

@@ -10,6 +10,11 @@ gets back ``(re2_text, ascii_only, prefix)``:
 * ``prefix`` is a literal text that every match begins with ("" when unsure).
   It is given also when ``re2_text`` is ``None``.
 
+For a rule it will match through Python (no ``re2_text``, or one for ASCII
+text only), the lexer also calls ``pretest_pattern``: a looser RE2 pattern,
+matching wherever the rule does, whose failure at a position spares the call
+of the rule's ``match`` there.
+
 The pattern is read with Python's own parser (``re._parser``), so it is read
 exactly as ``re`` reads it, and written out in a small, explicit subset of RE2
 syntax that needs no RE2 flags: every character class is spelled out as code
@@ -53,7 +58,7 @@ import _sre
 
 from . import _unicode_classes
 
-__all__ = ["native_pattern"]
+__all__ = ["native_pattern", "pretest_pattern"]
 
 _IGNORECASE = re.IGNORECASE
 _MULTILINE = re.MULTILINE
@@ -106,32 +111,67 @@ def native_pattern(pattern, flags, compiled):
     ``compiled`` is what the lexer will call ``match`` on; it is the one
     translated (``pattern`` and ``flags`` are what it was compiled from).
     """
-    if compiled is None:
-        try:
-            compiled = re.compile(pattern, flags)
-        except Exception:
-            return (None, False, "")
-    if not isinstance(compiled, re.Pattern) or not isinstance(compiled.pattern, str):
+    parsed = _parse(pattern, flags, compiled)
+    if parsed is None:
         return (None, False, "")
-    try:
-        tree = _parser.parse(compiled.pattern, compiled.flags & ~re.DEBUG)
-    except Exception:
-        return (None, False, "")
-    global_flags = tree.state.flags
+    tree, global_flags = parsed
     try:
         prefix = _prefix(list(tree), global_flags)[0]
     except RecursionError:
         prefix = ""
+    return _write(tree, global_flags, loose=False) + (prefix,)
+
+
+def pretest_pattern(pattern, flags, compiled):
+    """Return ``(re2_text_or_None, ascii_only)``: a looser pattern for a rule
+    that the lexer matches through Python, as ``native_pattern`` reads its
+    arguments.
+
+    Wherever ``compiled.match`` succeeds, the looser pattern matches too (at
+    the same position, on pure-ASCII text only when ``ascii_only``), so where
+    it does not match, the call cannot succeed and may be skipped. It is the
+    translation with look-arounds, ``\\B`` and a Unicode-aware ``\\b`` dropped,
+    atomic groups and possessive repeats read as plain ones, ``$`` read as the
+    end of any line, and repeats whose body can match the empty string kept.
+    Only whether there is a match matters here, not where it ends, so every
+    repeat is written lazy: RE2 can then stop at the first match. None for
+    anything but a compiled ``re`` pattern of str, and where back-references,
+    conditionals or large repeat counts leave no such pattern.
+    """
+    parsed = _parse(pattern, flags, compiled)
+    if parsed is None:
+        return (None, False)
+    return _write(*parsed, loose=True)
+
+
+def _parse(pattern, flags, compiled):
+    """(parsed pattern, its global flags) of what ``compiled`` is, or None."""
+    if compiled is None:
+        try:
+            compiled = re.compile(pattern, flags)
+        except Exception:
+            return None
+    if not isinstance(compiled, re.Pattern) or not isinstance(compiled.pattern, str):
+        return None
     try:
-        return (_Writer(ascii_text=False).sequence(tree, global_flags), False, prefix)
+        tree = _parser.parse(compiled.pattern, compiled.flags & ~re.DEBUG)
+    except Exception:
+        return None
+    return tree, tree.state.flags
+
+
+def _write(tree, flags, loose):
+    """(RE2 text, ascii_only), or (None, False) when there is none."""
+    try:
+        return (_Writer(ascii_text=False, loose=loose).sequence(tree, flags), False)
     except _NeedsAscii:
         pass
     except (_Refused, RecursionError):
-        return (None, False, prefix)
+        return (None, False)
     try:
-        return (_Writer(ascii_text=True).sequence(tree, global_flags), True, prefix)
+        return (_Writer(ascii_text=True, loose=loose).sequence(tree, flags), True)
     except (_Refused, _NeedsAscii, RecursionError):
-        return (None, False, prefix)
+        return (None, False)
 
 
 def _combine_flags(flags, add_flags, del_flags):
@@ -339,10 +379,12 @@ def _ranges_of_codes(codes):
 
 
 class _Writer:
-    """Writes a parsed pattern as RE2 text, for any text or for ASCII text."""
+    """Writes a parsed pattern as RE2 text, for any text or for ASCII text;
+    exactly, or loosely (see pretest_pattern)."""
 
-    def __init__(self, ascii_text):
+    def __init__(self, ascii_text, loose=False):
         self.ascii_text = ascii_text
+        self.loose = loose
 
     def sequence(self, items, flags):
         return "".join(self.item(op, av, flags) for op, av in items)
@@ -360,6 +402,13 @@ class _Writer:
             return self.repeat(op, av, flags)
         if op is _c.AT:
             return self.assertion(av, flags)
+        if self.loose:
+            if op is _c.ASSERT or op is _c.ASSERT_NOT:
+                return ""
+            if op is _c.ATOMIC_GROUP:
+                return "(?:" + self.sequence(av, flags) + ")"
+            if op is _c.POSSESSIVE_REPEAT:
+                return self.repeat(_c.MAX_REPEAT, av, flags)
         raise _Refused
 
     # RE2 merges neighbouring alternatives of one character each into one
@@ -412,7 +461,7 @@ class _Writer:
         unbounded = hi == _c.MAXREPEAT
         if lo > _MAX_COUNT or (not unbounded and hi > _MAX_COUNT):
             raise _Refused
-        if _nullable(body):
+        if _nullable(body) and not self.loose:
             raise _Refused
         if unbounded:
             count = {0: "*", 1: "+"}.get(lo, "{%d,}" % lo)
@@ -422,7 +471,9 @@ class _Writer:
             count = "{%d}" % lo
         else:
             count = "{%d,%d}" % (lo, hi)
-        lazy = "?" if op is _c.MIN_REPEAT else ""
+        # A loose pattern only tells whether there is a match: lazy repeats
+        # let RE2 stop at the first one instead of looking for a longer one.
+        lazy = "?" if op is _c.MIN_REPEAT or self.loose else ""
         return "(?:" + self.sequence(body, flags) + ")" + count + lazy
 
     def assertion(self, code, flags):
@@ -431,7 +482,7 @@ class _Writer:
         if code is _c.AT_BEGINNING_STRING:
             return r"\A"
         if code is _c.AT_END:
-            if flags & _MULTILINE:
+            if flags & _MULTILINE or self.loose:
                 return "(?m:$)"
             raise _Refused  # Python's $ also matches before a final line feed
         if code is _c.AT_END_STRING:
@@ -439,7 +490,11 @@ class _Writer:
         if code is _c.AT_BOUNDARY:
             if flags & _ASCII or self.ascii_text:
                 return r"\b"
+            if self.loose:
+                return ""
             raise _NeedsAscii
+        if code is _c.AT_NON_BOUNDARY and self.loose:
+            return ""
         raise _Refused
 
     def char_set(self, op, av, flags):
