@@ -12,13 +12,22 @@ lexed through one rule per keyword (`word\\b`, as SQL-like lexers write
 them) and one identifier rule, for 10 and for 400 keywords, with and without
 re.IGNORECASE.
 
-    python bench/bench_lexer.py [--sizes 1,10] [--repeat 3]
+Last comes real text: every UTF-8 `.py` file of the interpreter's standard
+library, each lexed on its own with a Python-like rule set (comments,
+newlines, strings, numbers with \\d, identifiers with [^\\W\\d]\\w*, operators,
+a catch-all), once with the string rule written with a look-ahead, as users
+write it, and once without; against the same rules as one plain-Python
+master regex, the tokens compared.
+
+    python bench/bench_lexer.py [--sizes 1,10] [--repeat 3] [--files N]
 """
 
 import argparse
 import gc
+import os
 import random
 import re
+import sysconfig
 import time
 
 from vexlor import _core_rs
@@ -200,13 +209,131 @@ def keyword_workload(repeat, megabytes=1):
               " (collector paused)")
 
 
+# --- Real text: the interpreter's standard library ------------------------------
+
+# A Python-like rule set as a user writes it. The string rule stops at a
+# closing triple quote with a look-ahead, which RE2 cannot run, so that rule
+# goes through Python's `re`; STRING_PLAIN says the same without it.
+STRING_LOOKAHEAD = (r"""[rRbBuUfF]{0,2}(?:'''(?:[^'\\]|\\.|'(?!''))*'''|"""
+                    r'''"""(?:[^"\\]|\\.|"(?!""))*"""|'''
+                    r"""'(?:[^'\\\n]|\\.)*'|"(?:[^"\\\n]|\\.)*")""")
+STRING_PLAIN = (r"""[rRbBuUfF]{0,2}(?:'''(?:[^'\\]|\\.|''?(?:[^'\\]|\\.))*'''|"""
+                r'''"""(?:[^"\\]|\\.|""?(?:[^"\\]|\\.))*"""|'''
+                r"""'(?:[^'\\\n]|\\.)*'|"(?:[^"\\\n]|\\.)*")""")
+
+
+def python_like_rules(string_rule):
+    """(name, pattern, flags) in rule order."""
+    return [
+        ("COMMENT", r"#[^\n]*", 0),
+        ("NEWLINE", r"\n+", 0),
+        ("STRING", string_rule, re.DOTALL),
+        ("NUMBER", r"0[xXoObB][0-9a-fA-F_]+|\d[\d_]*(?:\.\d*)?(?:[eE][-+]?\d+)?[jJ]?|\.\d+(?:[eE][-+]?\d+)?[jJ]?", 0),
+        ("NAME", r"[^\W\d]\w*", 0),
+        ("OP", r"\*\*=?|//=?|->|:=|<<=?|>>=?|\.\.\.|[-+*/%&|^@<>=!]=|[-+*/%&|^~@<>=.,:;()\[\]{}]", 0),
+        ("OTHER", r"[^\s]", 0),
+    ]
+
+
+def newline(tok):
+    tok.lexer.lineno += len(tok.value)
+    return tok
+
+
+def native_python_like(rules):
+    lx = _core_rs.LexerEngine()
+    for name, pattern, flags in rules:
+        lx.add_rule("INITIAL", name, pattern, func=newline if name == "NEWLINE" else None, flags=flags)
+    lx.set_ignore("INITIAL", " \t\r\f")
+    lx.callback_owner = lx
+    return lx
+
+
+def python_like_lexer(rules):
+    """The plain-Python lexer for the same rules: one master regex."""
+    def scoped(pattern, flags):
+        return f"(?s:{pattern})" if flags & re.DOTALL else pattern
+
+    master = re.compile("|".join(f"(?P<{n}>{scoped(p, f)})" for n, p, f in rules) + r"|(?P<_IGNORE>[ \t\r\f]+)")
+    match = master.match
+
+    def tokens(text):
+        out = []
+        pos, line, end = 0, 1, len(text)
+        while pos < end:
+            m = match(text, pos)
+            if m is None:
+                raise SyntaxError(f"illegal character {text[pos]!r} at {pos}")
+            kind = m.lastgroup
+            if kind != "_IGNORE":
+                value = m.group()
+                out.append(PyToken(kind, value, line, pos))
+                if kind == "NEWLINE":
+                    line += len(value)
+            pos = m.end()
+        return out
+
+    return tokens
+
+
+def stdlib_sources(limit=None):
+    """The texts of the interpreter's standard-library modules (UTF-8 ones)."""
+    root = sysconfig.get_paths()["stdlib"]
+    texts = []
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if d not in ("site-packages", "__pycache__"))
+        for name in sorted(files):
+            if name.endswith(".py"):
+                try:
+                    with open(os.path.join(folder, name), encoding="utf-8") as f:
+                        texts.append(f.read())
+                except (UnicodeDecodeError, OSError):
+                    continue
+    return texts[:limit] if limit else texts
+
+
+def real_text_workload(repeat, limit=None):
+    texts = stdlib_sources(limit)
+    size = sum(len(t.encode()) for t in texts)
+    print(f"standard library of {sysconfig.get_paths()['stdlib']}: {len(texts)} files, {size / 1e6:.1f} MB,"
+          f" {sum(not t.isascii() for t in texts)} of them not pure ASCII")
+    print(f"{'string rule':<22}{'tokens':>10}{'native ns/tok':>15}{'python ns/tok':>15}{'ratio':>8}"
+          f"{'native, no gc':>15}{'python, no gc':>15}{'ratio':>8}")
+    for label, string_rule in (("with look-ahead", STRING_LOOKAHEAD), ("without look-ahead", STRING_PLAIN)):
+        rules = python_like_rules(string_rule)
+        lx = native_python_like(rules)
+        py_lex = python_like_lexer(rules)
+        count = 0
+        for text in texts:
+            ntoks = lx.tokenize(text)
+            ptoks = py_lex(text)
+            assert [(t.type, t.value, t.lineno, t.lexpos) for t in ntoks] == \
+                [(t.type, t.value, t.lineno, t.lexpos) for t in ptoks], "the two lexers disagree"
+            count += len(ntoks)
+
+        def native():
+            for text in texts:
+                lx.tokenize(text)
+
+        def python():
+            for text in texts:
+                py_lex(text)
+
+        times = [best_time(fn, repeat, collector) for collector in (True, False) for fn in (native, python)]
+        n, p, n_nogc, p_nogc = (t / count * 1e9 for t in times)
+        print(f"{label:<22}{count:>10}{n:>15.1f}{p:>15.1f}{p / n:>7.2f}x{n_nogc:>15.1f}{p_nogc:>15.1f}"
+              f"{p_nogc / n_nogc:>7.2f}x")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sizes", default="1,10", help="input sizes in MB")
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--files", type=int, default=None, help="standard-library files to lex (default: all)")
     args = ap.parse_args()
     main_workloads(args)
     keyword_workload(args.repeat)
+    real_text_workload(args.repeat, args.files)
 
 
 def main_workloads(args):
