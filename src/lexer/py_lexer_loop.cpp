@@ -1,10 +1,12 @@
 // The token loop of LexerEngine: one token (or what a callback returned) per
 // call of next_token.
+#include <initializer_list>
 #include <limits>
 #include <optional>
 
 #include "binding/convert.hpp"
 #include "binding/imports.hpp"
+#include "binding/names.hpp"
 #include "binding/objects.hpp"
 #include "binding/strings.hpp"
 #include "common/text.hpp"
@@ -13,6 +15,20 @@
 
 namespace vx::lex {
 namespace {
+
+inline constexpr char kGroupName[] = "group";
+
+// fn(*args), by vectorcall.
+Result<Ref> call(PyObject* fn, std::initializer_list<PyObject*> args) {
+  return checked(PyObject_Vectorcall(fn, std::data(args), args.size(), nullptr));
+}
+
+// args[0].name(*args[1:]), by vectorcall; `name` is an interned name that
+// may be nullptr with its error pending.
+Result<Ref> call_method(PyObject* name, std::initializer_list<PyObject*> args) {
+  if (!name) return Error::pending();
+  return checked(PyObject_VectorcallMethod(name, std::data(args), args.size(), nullptr));
+}
 
 // The state named `name` (the engine's current-state string) in `t`, or
 // nullptr; call inside the state table's cell.
@@ -101,11 +117,12 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
     auto try_python = [&](const RulePtr& rule) -> Void {
       if (utf8 && !python_rule_may_match(*rule, *input, byte_pos)) return ok();
       VX_TRY(Ref position, py_int(pos));
-      VX_TRY(Ref m, checked(PyObject_CallFunctionObjArgs(rule->match.get(), data.get(), position.get(), nullptr)));
+      VX_TRY(Ref m, call(rule->match.get(), {data.get(), position.get()}));
       if (m.get() != Py_None) {
-        VX_TRY(Ref end_obj, checked(PyObject_CallMethod(m.get(), "end", nullptr)));
+        VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
         VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
-        VX_TRY(Ref value, checked(PyObject_CallMethod(m.get(), "group", "i", 0)));
+        VX_TRY(Ref zero, py_int(0));
+        VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
         candidate = Candidate{rule, end, std::move(value)};
       }
       // A match method that moved the scan's ground abandons the scan.
