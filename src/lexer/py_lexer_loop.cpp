@@ -31,14 +31,15 @@ Result<Ref> call_method(PyObject* name, std::initializer_list<PyObject*> args) {
 }
 
 // The state named `name` (the engine's current-state string) in `t`, or
-// nullptr; call inside the state table's cell.
-StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::shared_ptr<const std::string>& name) {
-  if (e.cached_state && e.cached_state_name == name && e.cached_generation == e.table_generation) {
+// nullptr; call inside the state table's cell. The cache keeps the name it
+// was made for alive, so no other string can take its address.
+StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::string* name) {
+  if (e.cached_state && e.cached_state_name.get() == name && e.cached_generation == e.table_generation) {
     return e.cached_state;
   }
   auto it = t.find(*name);
   if (it == t.end()) return nullptr;
-  e.cached_state_name = name;
+  e.cached_state_name = current_state_of(e);
   e.cached_state = &it->second;
   e.cached_generation = e.table_generation;
   return e.cached_state;
@@ -60,12 +61,35 @@ Result<Ref> raise_illegal_character(char32_t cp, uint64_t lineno, PyObject* data
       data, pos, length);
 }
 
-// One match found by a scan step: the rule, its end position and the
-// matched text object.
+// One match found by a scan step: the rule (held by the scan's plan), its
+// end position and the matched text object.
 struct Candidate {
-  RulePtr rule;
+  const CompiledRule* rule;
   uint64_t end;
   Ref value;
+};
+
+// What a scan stands on: the current state's name, the input and the plan.
+// Until the scan first calls into Python nothing can replace them in the
+// engine, so they are read through plain pointers; pin() takes the scan's
+// own references to them before any such call.
+struct ScanGround {
+  const std::string* state_name = nullptr;
+  const InputText* input = nullptr;
+  const Plan* plan = nullptr;
+  const std::shared_ptr<const Plan>* plan_slot = nullptr;  // the state's slot holding `plan`
+  std::shared_ptr<const std::string> own_state_name;
+  std::shared_ptr<const InputText> own_input;
+  std::shared_ptr<const Plan> own_plan;  // set at once when the scan built the plan
+
+  void pin(PyLexerEngine& e) {
+    if (own_input) return;
+    own_state_name = current_state_of(e);
+    own_input = e.input.with([](auto& in) { return in; });
+    if (!own_plan) own_plan = e.states.with([&](StateTable&) { return *plan_slot; });
+    if (own_state_name.get() != state_name || own_input.get() != input || own_plan.get() != plan)
+      panic("lexer scan ground replaced before the scan called into Python");
+  }
 };
 
 }  // namespace
@@ -78,23 +102,25 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
 
     // 2. The current state, 3. the characters it ignores, and 4. the scan's
     // own snapshots: the state's error function and cached plan, the input.
-    std::shared_ptr<const std::string> state_name = current_state_of(e);
-    std::shared_ptr<const InputText> input = e.input.with([](auto& in) { return in; });
-    const bool ascii = input->is_ascii();
+    ScanGround ground;
+    ground.state_name = e.current_state.with([](auto& s) { return s.get(); });
+    ground.input = e.input.with([](auto& in) { return in.get(); });
+    const InputText& input = *ground.input;
+    const int slot = input.is_ascii() ? 1 : 0;
     bool defined = true;
     Ref error_func;
-    std::shared_ptr<const Plan> plan;
     Outcome<IgnoreSkip> skipped = e.states.with([&](StateTable& t) -> Outcome<IgnoreSkip> {
-      StateConfig* st = find_current_state(e, t, state_name);
+      StateConfig* st = find_current_state(e, t, ground.state_name);
       if (!st) {
         defined = false;
         return IgnoreSkip{0, 0, false};
       }
       error_func = st->error_func.share();
-      plan = st->plans[ascii ? 1 : 0];
-      return skip_ignored(*input, e.pos, e.lineno, st->ignore);
+      ground.plan_slot = &st->plans[slot];
+      ground.plan = st->plans[slot].get();
+      return skip_ignored(input, e.pos, e.lineno, st->ignore);
     });
-    if (!defined) return undefined_state(*state_name);
+    if (!defined) return undefined_state(*ground.state_name);
     if (!skipped.ok()) return Error(std::move(skipped).failure());
     e.pos = skipped->pos;
     e.lineno = skipped->lineno;
@@ -102,47 +128,51 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
     const uint64_t pos = skipped->pos;
     const uint64_t lineno = skipped->lineno;
 
-    const std::string& text = input->utf8();
-    const size_t byte_pos = input->byte_offset(pos);
-    const char32_t cp = input->code_point(pos);
-    const bool utf8 = input->text_is_utf8();
+    const std::string& text = input.utf8();
+    const size_t byte_pos = input.byte_offset(pos);
+    const char32_t cp = input.code_point(pos);
+    const bool utf8 = input.text_is_utf8();
     Ref data = e.data.with([](Ref& r) { return r.share(); });
     if (!data) panic("lexer input object missing below the input length");
     const uint64_t revision = e.input_revision;
-    if (!plan) plan = plan_for(e, *state_name, ascii);
+    if (!ground.plan) {
+      ground.own_plan = plan_for(e, *ground.state_name, slot == 1);
+      ground.plan = ground.own_plan.get();
+    }
 
     // 5. The plan's steps, in order; the first match wins.
     std::optional<Candidate> candidate;
     bool restart = false;
-    auto try_python = [&](const RulePtr& rule) -> Void {
-      if (utf8 && !python_rule_may_match(*rule, *input, byte_pos)) return ok();
+    auto try_python = [&](const CompiledRule& rule) -> Void {
+      if (utf8 && !python_rule_may_match(rule, input, byte_pos)) return ok();
+      ground.pin(e);
       VX_TRY(Ref position, py_int(pos));
-      VX_TRY(Ref m, call(rule->match.get(), {data.get(), position.get()}));
+      VX_TRY(Ref m, call(rule.match.get(), {data.get(), position.get()}));
       if (m.get() != Py_None) {
         VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
         VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
         VX_TRY(Ref zero, py_int(0));
         VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-        candidate = Candidate{rule, end, std::move(value)};
+        candidate = Candidate{&rule, end, std::move(value)};
       }
       // A match method that moved the scan's ground abandons the scan.
-      if (e.input_revision != revision || e.pos != pos || *current_state_of(e) != *state_name) {
+      if (e.input_revision != revision || e.pos != pos || *current_state_of(e) != *ground.state_name) {
         candidate.reset();
         restart = true;
       }
       return ok();
     };
-    for (const Step& step : plan->steps) {
+    for (const Step& step : ground.plan->steps) {
       if (step.kind == Step::Kind::Group && utf8) {
-        if (auto m = match_group_step(*step.group, *input, pos, byte_pos)) {
+        if (auto m = match_group_step(*step.group, input, pos, byte_pos)) {
           VX_TRY(Ref value, py_str(std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
-          candidate = Candidate{step.rules[m->rule], m->end_pos, std::move(value)};
+          candidate = Candidate{step.rules[m->rule].get(), m->end_pos, std::move(value)};
           break;
         }
         continue;
       }
       for (const RulePtr& rule : step.rules) {
-        VX_CHECK(try_python(rule));
+        VX_CHECK(try_python(*rule));
         if (restart || candidate) break;
       }
       if (restart || candidate) break;
@@ -151,17 +181,21 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
 
     // 6. A rule matched.
     if (candidate) {
+      const CompiledRule& rule = *candidate->rule;
       if (candidate->end == pos) {
         return raise_lex_error(
-            "Rule " + quote_name(*candidate->rule->name) + " matched an empty string at pos " + std::to_string(pos),
-            data.get(), pos, length);
+            "Rule " + quote_name(*rule.name) + " matched an empty string at pos " + std::to_string(pos), data.get(),
+            pos, length);
       }
       e.pos = candidate->end;
+      // Making the token may run the collector, and with it any Python code:
+      // what is needed of the rule is taken first.
+      Ref func = rule.func.share();
       VX_TRY(Ref owner, owner_of(e));
-      VX_TRY(Ref tok, create_token(candidate->rule->name, std::move(candidate->value), std::move(owner), lineno, pos,
+      VX_TRY(Ref tok, create_token(rule.name, std::move(candidate->value), std::move(owner), lineno, pos,
                                    candidate->end));
-      if (!candidate->rule->func) return tok;
-      VX_TRY(Ref result, checked(PyObject_CallOneArg(candidate->rule->func.get(), tok.get())));
+      if (!func) return tok;
+      VX_TRY(Ref result, checked(PyObject_CallOneArg(func.get(), tok.get())));
       if (result.get() != Py_None) return result;
       continue;  // the token is dropped; scan on from the advanced position
     }
