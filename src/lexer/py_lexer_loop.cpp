@@ -1,5 +1,6 @@
 // The token loop of LexerEngine: one token (or what a callback returned) per
 // call of next_token.
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <optional>
@@ -52,6 +53,17 @@ Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t
   VX_TRY(Ref msg, py_str(message));
   VX_TRY(Ref position, py_int(pos));
   return package_exception("vexlor.core.lexer_engine", "LexError", {msg.get(), rest.get(), position.get()});
+}
+
+// The text a native match covers, as a new str; pure-ASCII text needs no
+// decoding (a single character is the interpreter's shared one, as a
+// decoder would give it).
+Result<Ref> matched_text(const InputText& input, std::string_view bytes) {
+  if (!input.is_ascii() || bytes.size() < 2) return py_str(bytes);
+  PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(bytes.size()), 127);
+  if (!s) return Error::pending();
+  std::memcpy(PyUnicode_1BYTE_DATA(s), bytes.data(), bytes.size());
+  return Ref::steal(s);
 }
 
 // Raises LexError "Illegal character ..." for code point `cp` at `pos`.
@@ -130,7 +142,6 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
 
     const std::string& text = input.utf8();
     const size_t byte_pos = input.byte_offset(pos);
-    const char32_t cp = input.code_point(pos);
     const bool utf8 = input.text_is_utf8();
     Ref data = e.data.with([](Ref& r) { return r.share(); });
     if (!data) panic("lexer input object missing below the input length");
@@ -165,7 +176,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
     for (const Step& step : ground.plan->steps) {
       if (step.kind == Step::Kind::Group && utf8) {
         if (auto m = match_group_step(*step.group, input, pos, byte_pos)) {
-          VX_TRY(Ref value, py_str(std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
+          VX_TRY(Ref value, matched_text(input, std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
           candidate = Candidate{step.rules[m->rule].get(), m->end_pos, std::move(value)};
           break;
         }
@@ -200,7 +211,9 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
       continue;  // the token is dropped; scan on from the advanced position
     }
 
-    // 7. A literal character.
+    // 7. A literal character. (The input is the scan's still: pinned if
+    // Python code ran.)
+    const char32_t cp = input.code_point(pos);
     const bool literal = e.literals.with([&](auto& set) { return set.count(cp) != 0; });
     if (literal) {
       e.pos = pos + 1;

@@ -114,6 +114,8 @@ std::shared_ptr<const NativeGroup> NativeGroup::single(std::shared_ptr<const Nat
 }
 
 void NativeGroup::build_candidates() {
+  prefixes_.clear();
+  for (const auto& m : members_) prefixes_.push_back(m->start().prefix);
   candidate_start_.assign(258, 0);
   candidates_.clear();
   for (unsigned b = 0; b <= 256; ++b) {
@@ -148,15 +150,15 @@ std::optional<GroupMatch> NativeGroup::match(std::string_view text, size_t byte_
   const unsigned slot = byte_pos < text.size() ? static_cast<unsigned char>(text[byte_pos]) : 256;
   const uint32_t* first = candidates_.data() + candidate_start_[slot];
   const uint32_t* last = candidates_.data() + candidate_start_[slot + 1];
-  uint32_t direct[kDirectCandidates];
-  size_t count = 0;
-  for (const uint32_t* c = first; c != last; ++c) {
-    if (!prefix_fits(text, byte_pos, members_[*c]->start().prefix)) continue;
-    if (count == kDirectCandidates) return match_through_set(text, byte_pos);
-    direct[count++] = *c;
+  auto fits = [&](uint32_t k) { return prefixes_[k].empty() || prefix_fits(text, byte_pos, prefixes_[k]); };
+  if (static_cast<size_t>(last - first) > kDirectCandidates) {
+    size_t count = 0;
+    for (const uint32_t* c = first; c != last; ++c)
+      if (fits(*c) && ++count > kDirectCandidates) return match_through_set(text, byte_pos);
   }
-  for (size_t k = 0; k < count; ++k)
-    if (auto end = members_[direct[k]]->match_end(text, byte_pos)) return GroupMatch{direct[k], *end};
+  for (const uint32_t* c = first; c != last; ++c)
+    if (fits(*c))
+      if (auto end = members_[*c]->match_end(text, byte_pos)) return GroupMatch{*c, *end};
   return std::nullopt;
 }
 

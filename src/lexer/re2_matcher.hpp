@@ -106,6 +106,7 @@ class NativeGroup {
   // holds the members that may match the empty string (the end of the text).
   std::vector<uint32_t> candidate_start_;
   std::vector<uint32_t> candidates_;
+  std::vector<std::string_view> prefixes_;  // member k's literal prefix (held by the member)
   // The members as one RE2::Set anchored at the start of the text it is
   // given. A set sees no text before that start, so when some member looks
   // behind its start (^, \A, \b), positions after the first are searched
