@@ -160,14 +160,26 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
       VX_TRY(Ref position, py_int(pos));
       VX_TRY(Ref m, call(rule.match.get(), {data.get(), position.get()}));
       if (m.get() != Py_None) {
-        VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
-        VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
         VX_TRY(Ref zero, py_int(0));
-        VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-        candidate = Candidate{&rule, end, std::move(value)};
+        if (rule.pretest) {
+          // A compiled re pattern (the only kind with a looser pattern):
+          // its match starts at the position and group(0) is the text up
+          // to its end, so the length of that text gives the end.
+          VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+          if (!PyUnicode_Check(value.get())) panic("re match of a str gave a group that is no str");
+          const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
+          candidate = Candidate{&rule, pos + length, std::move(value)};
+        } else {
+          VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
+          VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
+          VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+          candidate = Candidate{&rule, end, std::move(value)};
+        }
       }
       // A match method that moved the scan's ground abandons the scan.
-      if (e.input_revision != revision || e.pos != pos || *current_state_of(e) != *ground.state_name) {
+      const bool same_state =
+          e.current_state.with([&](auto& s) { return s.get() == ground.state_name || *s == *ground.state_name; });
+      if (e.input_revision != revision || e.pos != pos || !same_state) {
         candidate.reset();
         restart = true;
       }

@@ -37,7 +37,8 @@ struct RuleCore {
   std::shared_ptr<const NativeRegex> native;  // null: the rule matches through Python
   // For input the rule matches through Python: a looser native pattern that
   // matches wherever the rule matches (null when there is none), valid on
-  // pure-ASCII input only when `pretest_ascii_only` is set.
+  // pure-ASCII input only when `pretest_ascii_only` is set. Only a rule
+  // whose Python matcher is a compiled re pattern of str has one.
   std::shared_ptr<const NativeRegex> pretest;
   bool pretest_ascii_only = false;
 
