@@ -7,13 +7,27 @@ set) over generated source of about 1 MB and 10 MB, ASCII and not, and the
 script prints ns/token for each and their ratio. Both must produce the same
 token stream.
 
-    python bench/bench_lexer.py [--sizes 1,10] [--repeat 3]
+It then shows how the cost per token grows with the number of rules: words
+lexed through one rule per keyword (`word\\b`, as SQL-like lexers write
+them) and one identifier rule, for 10 and for 400 keywords, with and without
+re.IGNORECASE.
+
+Last comes real text: every UTF-8 `.py` file of the interpreter's standard
+library, each lexed on its own with a Python-like rule set without rule
+functions (comments, newlines, strings, numbers with \\d, identifiers with
+[^\\W\\d]\\w*, operators, a catch-all), once with the string rule written with
+a look-ahead, as users write it, and once without; against the same rules as
+one plain-Python master regex, the tokens compared.
+
+    python bench/bench_lexer.py [--sizes 1,10] [--repeat 3] [--files N]
 """
 
 import argparse
 import gc
+import os
 import random
 import re
+import sysconfig
 import time
 
 from vexlor import _core_rs
@@ -151,12 +165,170 @@ def best_time(fn, repeat, collector=True):
     return best
 
 
+def keyword_lexer(keywords, flags):
+    lx = _core_rs.LexerEngine()
+    for k in keywords:
+        lx.add_rule("INITIAL", k.upper(), k + r"\b", flags=flags)
+    lx.add_rule("INITIAL", "ID", r"[A-Za-z_][A-Za-z0-9_]*")
+    lx.set_ignore("INITIAL", " \n")
+    return lx
+
+
+def keyword_workload(repeat, megabytes=1):
+    """ns/token of words through 10 and 400 keyword rules."""
+    rnd = random.Random(11)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    keywords = []
+    while len(keywords) < 400:
+        word = "".join(rnd.choice(letters) for _ in range(rnd.randint(2, 9)))
+        if word not in keywords:
+            keywords.append(word)
+    names = ["".join(rnd.choice(letters + "_0123456789") for _ in range(rnd.randint(1, 12))) for _ in range(500)]
+    names = [n if not n[0].isdigit() else "x" + n for n in names]
+    words, size = [], 0
+    while size < megabytes * 1_000_000:
+        word = rnd.choice(keywords[:10]) if rnd.random() < 0.2 else rnd.choice(names)
+        words.append(word)
+        size += len(word) + 1
+    text = "\n".join(" ".join(words[i:i + 12]) for i in range(0, len(words), 12))
+    print(f"{'keyword rules':<22}{'flags':>12}{'tokens':>10}{'ns/tok':>10}{'ns/tok, no gc':>15}")
+    figures = {}
+    for flags, label in ((0, "0"), (re.IGNORECASE, "IGNORECASE")):
+        for count in (10, 400):
+            lx = keyword_lexer(keywords[:count], flags)
+            toks = lx.tokenize(text)
+            expected = set(keywords[:count])
+            assert all((t.type == t.value.upper()) == (t.value in expected) for t in toks)
+            n = len(toks)
+            del toks
+            t_gc = best_time(lambda: lx.tokenize(text), repeat)
+            t_nogc = best_time(lambda: lx.tokenize(text), repeat, collector=False)
+            figures[(label, count)] = t_nogc / n
+            print(f"{count:<22}{label:>12}{n:>10}{t_gc / n * 1e9:>10.1f}{t_nogc / n * 1e9:>15.1f}")
+        print(f"{'':<22}{label:>12}  400 rules cost {figures[(label, 400)] / figures[(label, 10)]:.2f}x 10 rules"
+              " (collector paused)")
+
+
+# --- Real text: the interpreter's standard library ------------------------------
+
+# A Python-like rule set as a user writes it. The string rule stops at a
+# closing triple quote with a look-ahead, which RE2 cannot run, so that rule
+# goes through Python's `re`; STRING_PLAIN says the same without it.
+STRING_LOOKAHEAD = (r"""[rRbBuUfF]{0,2}(?:'''(?:[^'\\]|\\.|'(?!''))*'''|"""
+                    r'''"""(?:[^"\\]|\\.|"(?!""))*"""|'''
+                    r"""'(?:[^'\\\n]|\\.)*'|"(?:[^"\\\n]|\\.)*")""")
+STRING_PLAIN = (r"""[rRbBuUfF]{0,2}(?:'''(?:[^'\\]|\\.|''?(?:[^'\\]|\\.))*'''|"""
+                r'''"""(?:[^"\\]|\\.|""?(?:[^"\\]|\\.))*"""|'''
+                r"""'(?:[^'\\\n]|\\.)*'|"(?:[^"\\\n]|\\.)*")""")
+
+
+def python_like_rules(string_rule):
+    """(name, pattern, flags) in rule order."""
+    return [
+        ("COMMENT", r"#[^\n]*", 0),
+        ("NEWLINE", r"\n+", 0),
+        ("STRING", string_rule, re.DOTALL),
+        ("NUMBER", r"0[xXoObB][0-9a-fA-F_]+|\d[\d_]*(?:\.\d*)?(?:[eE][-+]?\d+)?[jJ]?|\.\d+(?:[eE][-+]?\d+)?[jJ]?", 0),
+        ("NAME", r"[^\W\d]\w*", 0),
+        ("OP", r"\*\*=?|//=?|->|:=|<<=?|>>=?|\.\.\.|[-+*/%&|^@<>=!]=|[-+*/%&|^~@<>=.,:;()\[\]{}]", 0),
+        ("OTHER", r"[^\s]", 0),
+    ]
+
+
+def native_python_like(rules):
+    lx = _core_rs.LexerEngine()
+    for name, pattern, flags in rules:
+        lx.add_rule("INITIAL", name, pattern, flags=flags)
+    lx.set_ignore("INITIAL", " \t\r\f")
+    return lx
+
+
+def python_like_lexer(rules):
+    """The plain-Python lexer for the same rules: one master regex. Like the
+    native rules (which have no functions), it does not count lines."""
+    def scoped(pattern, flags):
+        return f"(?s:{pattern})" if flags & re.DOTALL else pattern
+
+    master = re.compile("|".join(f"(?P<{n}>{scoped(p, f)})" for n, p, f in rules) + r"|(?P<_IGNORE>[ \t\r\f]+)")
+    match = master.match
+
+    def tokens(text):
+        out = []
+        pos, end = 0, len(text)
+        while pos < end:
+            m = match(text, pos)
+            if m is None:
+                raise SyntaxError(f"illegal character {text[pos]!r} at {pos}")
+            kind = m.lastgroup
+            if kind != "_IGNORE":
+                out.append(PyToken(kind, m.group(), 1, pos))
+            pos = m.end()
+        return out
+
+    return tokens
+
+
+def stdlib_sources(limit=None):
+    """The texts of the interpreter's standard-library modules (UTF-8 ones)."""
+    root = sysconfig.get_paths()["stdlib"]
+    texts = []
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if d not in ("site-packages", "__pycache__"))
+        for name in sorted(files):
+            if name.endswith(".py"):
+                try:
+                    with open(os.path.join(folder, name), encoding="utf-8") as f:
+                        texts.append(f.read())
+                except (UnicodeDecodeError, OSError):
+                    continue
+    return texts[:limit] if limit else texts
+
+
+def real_text_workload(repeat, limit=None):
+    texts = stdlib_sources(limit)
+    size = sum(len(t.encode()) for t in texts)
+    print(f"standard library of {sysconfig.get_paths()['stdlib']}: {len(texts)} files, {size / 1e6:.1f} MB,"
+          f" {sum(not t.isascii() for t in texts)} of them not pure ASCII")
+    print(f"{'string rule':<22}{'tokens':>10}{'native ns/tok':>15}{'python ns/tok':>15}{'ratio':>8}"
+          f"{'native, no gc':>15}{'python, no gc':>15}{'ratio':>8}")
+    for label, string_rule in (("with look-ahead", STRING_LOOKAHEAD), ("without look-ahead", STRING_PLAIN)):
+        rules = python_like_rules(string_rule)
+        lx = native_python_like(rules)
+        py_lex = python_like_lexer(rules)
+        count = 0
+        for text in texts:
+            ntoks = lx.tokenize(text)
+            ptoks = py_lex(text)
+            assert [(t.type, t.value, t.lineno, t.lexpos) for t in ntoks] == \
+                [(t.type, t.value, t.lineno, t.lexpos) for t in ptoks], "the two lexers disagree"
+            count += len(ntoks)
+
+        def native():
+            for text in texts:
+                lx.tokenize(text)
+
+        def python():
+            for text in texts:
+                py_lex(text)
+
+        times = [best_time(fn, repeat, collector) for collector in (True, False) for fn in (native, python)]
+        n, p, n_nogc, p_nogc = (t / count * 1e9 for t in times)
+        print(f"{label:<22}{count:>10}{n:>15.1f}{p:>15.1f}{p / n:>7.2f}x{n_nogc:>15.1f}{p_nogc:>15.1f}"
+              f"{p_nogc / n_nogc:>7.2f}x")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sizes", default="1,10", help="input sizes in MB")
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--files", type=int, default=None, help="standard-library files to lex (default: all)")
     args = ap.parse_args()
+    main_workloads(args)
+    keyword_workload(args.repeat)
+    real_text_workload(args.repeat, args.files)
 
+
+def main_workloads(args):
     lx = native_lexer()
     print(f"rules: {len(RULES)}, matcher kinds: {lx.matcher_kinds['INITIAL']}")
     print(f"{'input':<22}{'tokens':>10}{'native ns/tok':>15}{'python ns/tok':>15}{'ratio':>8}"

@@ -1,5 +1,6 @@
 #include "binding/convert.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "binding/imports.hpp"
@@ -17,6 +18,9 @@ Error noted_error(Error e, std::string_view name) {
   if (!name.empty()) return std::move(e).with_argument_note(name);
   return e;
 }
+
+// Items reserved up front for a sequence, whatever length it reports.
+constexpr Py_ssize_t kMaxReservation = 1024;
 
 Error out_of_range(std::string_view name) {
   return noted_error(Error::make(PyExc_OverflowError, "out of range integral type conversion attempted"), name);
@@ -92,13 +96,13 @@ Result<std::vector<Ref>> to_item_list(PyObject* obj, std::string_view name) {
     if (is < 0) return conversion_failure(name);
     if (!is) return noted_error(cast_error(obj, "Sequence"), name);
   }
+  // The length is only a promise of the object: its failure is the
+  // conversion's failure, and it sizes no more than a modest reservation;
+  // the list grows by what the iteration actually gives.
+  const Py_ssize_t length = PySequence_Size(obj);
+  if (length < 0) return conversion_failure(name);
   std::vector<Ref> items;
-  Py_ssize_t hint = PySequence_Size(obj);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    items.reserve(static_cast<size_t>(hint));
-  }
+  items.reserve(static_cast<size_t>(std::min<Py_ssize_t>(length, kMaxReservation)));
   Ref it = Ref::steal(PyObject_GetIter(obj));
   if (!it) return conversion_failure(name);
   while (PyObject* item = PyIter_Next(it.get())) items.push_back(Ref::steal(item));

@@ -139,14 +139,14 @@ size_t InputText::byte_offset(uint64_t pos) const {
   return is_ascii_ ? static_cast<size_t>(pos) : offset_entry(pos);
 }
 
-char32_t InputText::code_point(uint64_t pos) const {
+char32_t InputText::code_point_checked(uint64_t pos) const {
   if (pos >= length_) panic("input text: no character at position " + std::to_string(pos));
   if (surrogate_) return code_points_[pos];
   if (is_ascii_) return static_cast<unsigned char>(text_[pos]);
   return decode_at(text_, offset_entry(pos));
 }
 
-uint64_t InputText::position_after(uint64_t pos, size_t nbytes) const {
+uint64_t InputText::position_after_checked(uint64_t pos, size_t nbytes) const {
   const size_t start = byte_offset(pos);
   if (nbytes > text_.size() - start) panic("input text: match runs past the end of the text");
   if (is_ascii_) return pos + nbytes;

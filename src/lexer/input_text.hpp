@@ -60,18 +60,26 @@ class InputText {
   // The code point at `pos` < length(): the ASCII byte, the character of the
   // UTF-8 text, or in the surrogate representation the exact code point (a
   // surrogate keeps its own value, not U+FFFD).
-  [[nodiscard]] char32_t code_point(uint64_t pos) const;
+  [[nodiscard]] char32_t code_point(uint64_t pos) const {
+    if (is_ascii_ && pos < length_) return static_cast<unsigned char>(text_[pos]);
+    return code_point_checked(pos);
+  }
 
   // The position reached by `nbytes` bytes of text starting at position
   // `pos`: pos + nbytes for pure ASCII, otherwise pos plus the number of
   // characters in those bytes. The bytes must end on a character boundary
   // inside the text; anything else is a broken invariant.
-  [[nodiscard]] uint64_t position_after(uint64_t pos, size_t nbytes) const;
+  [[nodiscard]] uint64_t position_after(uint64_t pos, size_t nbytes) const {
+    if (is_ascii_ && pos <= length_ && nbytes <= length_ - pos) return pos + nbytes;
+    return position_after_checked(pos, nbytes);
+  }
 
   // The exact code points of the surrogate representation (empty otherwise).
   [[nodiscard]] std::span<const uint32_t> code_points() const noexcept { return code_points_; }
 
  private:
+  [[nodiscard]] char32_t code_point_checked(uint64_t pos) const;
+  [[nodiscard]] uint64_t position_after_checked(uint64_t pos, size_t nbytes) const;
   [[nodiscard]] size_t offset_entry(uint64_t pos) const noexcept {
     return wide_offsets_.empty() ? size_t{offsets_[pos]} : size_t(wide_offsets_[pos]);
   }

@@ -18,6 +18,7 @@ using Ranges = std::vector<std::pair<char32_t, char32_t>>;
 struct Piece {
   std::bitset<256> first;
   bool nullable = false;
+  bool looks_behind = false;  // an assertion reading the text before may come before any character
 };
 
 struct Flags {
@@ -141,18 +142,19 @@ class Reader {
     if (depth > kMaxDepth) return false;
     const bool top = depth == 0;
     Piece total;
-    Piece branch{{}, true};
+    Piece branch{{}, true, false};
     for (;;) {
       if (at_end() || peek() == ')' || peek() == '|') {
         total.first |= branch.first;
         total.nullable = total.nullable || branch.nullable;
+        total.looks_behind = total.looks_behind || branch.looks_behind;
         if (peek() == '|' && !at_end()) {
           ++i_;
           if (top) {
             prefix.clear();
             close_prefix();
           }
-          branch = Piece{{}, true};
+          branch = Piece{{}, true, false};
           continue;
         }
         if (top && !at_end()) return false;  // an unmatched ')'
@@ -172,7 +174,10 @@ class Reader {
       }
       Piece p = a.piece;
       if (may_repeat_zero) p.nullable = true;
-      if (branch.nullable) branch.first |= p.first;
+      if (branch.nullable) {
+        branch.first |= p.first;
+        branch.looks_behind = branch.looks_behind || p.looks_behind;
+      }
       branch.nullable = branch.nullable && p.nullable;
     }
     out = total;
@@ -246,9 +251,10 @@ class Reader {
         return true;
       case '^':
       case '$':
-        ++i_;
         a.kind = Atom::ZeroWidth;
         a.piece.nullable = true;
+        a.piece.looks_behind = c == '^';
+        ++i_;
         return true;
       case '\\': return escape(flags, a);
       case '*':
@@ -395,6 +401,7 @@ class Reader {
       case 'B':
         a.kind = Atom::ZeroWidth;
         a.piece.nullable = true;
+        a.piece.looks_behind = e != 'z';
         return true;
       case 'd':
       case 'D':
@@ -487,11 +494,13 @@ PatternStart analyze_pattern_start(std::string_view re2_pattern) {
   if (!reader.run(p)) {
     out.first_bytes.set();
     out.nullable = true;
+    out.looks_behind = true;
     out.understood = false;
     return out;
   }
   out.first_bytes = p.first;
   out.nullable = p.nullable;
+  out.looks_behind = p.looks_behind;
   out.prefix = std::move(reader.prefix);
   out.understood = true;
   return out;

@@ -21,7 +21,11 @@ struct PatternStart {
   bool nullable = true;
   // Every match begins with these bytes (possibly empty).
   std::string prefix;
-  // False when the reading gave up (then first_bytes is full and nullable set).
+  // An assertion that reads the text before the match (^, \A, \b, \B) may
+  // apply at the start of a match.
+  bool looks_behind = true;
+  // False when the reading gave up (then first_bytes is full, nullable and
+  // looks_behind set).
   bool understood = false;
 
   // Whether a match may start at a position whose next byte is `b`.

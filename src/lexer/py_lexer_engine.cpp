@@ -75,20 +75,32 @@ struct Translation {
   std::optional<std::string> native;
   bool ascii_only;
   std::string prefix;
+  std::optional<std::string> pretest;
+  bool pretest_ascii_only = false;
 };
+
+// A translator result item that is None or a str.
+Result<std::optional<std::string>> optional_text(PyObject* item) {
+  if (item == Py_None) return std::optional<std::string>();
+  VX_TRY(std::string s, to_utf8(item, ""));
+  return std::optional<std::string>(std::move(s));
+}
 
 Result<Translation> translate(PyObject* pattern, PyObject* flags, PyObject* compiled) {
   VX_TRY(Ref fn, import_attr("vexlor.core.regex_support", "native_pattern"));
   VX_TRY(Ref res, checked(PyObject_CallFunctionObjArgs(fn.get(), pattern, flags, compiled, nullptr)));
   VX_CHECK(check_tuple(res.get(), 3, ""));
   Translation t;
-  PyObject* item0 = PyTuple_GET_ITEM(res.get(), 0);
-  if (item0 != Py_None) {
-    VX_TRY(std::string s, to_utf8(item0, ""));
-    t.native = std::move(s);
-  }
+  VX_TRY(t.native, optional_text(PyTuple_GET_ITEM(res.get(), 0)));
   VX_TRY(t.ascii_only, to_bool(PyTuple_GET_ITEM(res.get(), 1), ""));
   VX_TRY(t.prefix, to_utf8(PyTuple_GET_ITEM(res.get(), 2), ""));
+  if (t.native && !t.ascii_only) return t;
+  // The rule goes through Python on some input: ask for its looser pattern.
+  VX_TRY(Ref pre_fn, import_attr("vexlor.core.regex_support", "pretest_pattern"));
+  VX_TRY(Ref pre, checked(PyObject_CallFunctionObjArgs(pre_fn.get(), pattern, flags, compiled, nullptr)));
+  VX_CHECK(check_tuple(pre.get(), 2, ""));
+  VX_TRY(t.pretest, optional_text(PyTuple_GET_ITEM(pre.get(), 0)));
+  VX_TRY(t.pretest_ascii_only, to_bool(PyTuple_GET_ITEM(pre.get(), 1), ""));
   return t;
 }
 
@@ -123,6 +135,10 @@ Result<Ref> add_rule_impl(PyObject*, PyLexerEngine& e, const kAddRule::Args& a) 
   rule->priority = priority;
   rule->ascii_only = tr.ascii_only;
   if (tr.native) rule->native = NativeRegex::compile(*tr.native);
+  if (tr.pretest) {
+    rule->pretest = NativeRegex::compile(*tr.pretest);
+    rule->pretest_ascii_only = tr.pretest_ascii_only;
+  }
   rule->name = std::move(name);
   rule->func = std::move(func);
   rule->match = std::move(match);
@@ -240,7 +256,7 @@ Result<Ref> tokenize_impl(PyObject*, PyLexerEngine& e, const kTokenize::Args& a)
   }
   std::vector<Ref> results;
   for (;;) {
-    VX_TRY(Ref tok, next_token(e));
+    VX_TRY(Ref tok, next_token(e, StalledErrorResult::Refuse));
     if (!tok) break;
     results.push_back(std::move(tok));
   }

@@ -1,10 +1,13 @@
 // The token loop of LexerEngine: one token (or what a callback returned) per
 // call of next_token.
+#include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 
 #include "binding/convert.hpp"
 #include "binding/imports.hpp"
+#include "binding/names.hpp"
 #include "binding/objects.hpp"
 #include "binding/strings.hpp"
 #include "common/text.hpp"
@@ -14,15 +17,30 @@
 namespace vx::lex {
 namespace {
 
+inline constexpr char kGroupName[] = "group";
+
+// fn(*args), by vectorcall.
+Result<Ref> call(PyObject* fn, std::initializer_list<PyObject*> args) {
+  return checked(PyObject_Vectorcall(fn, std::data(args), args.size(), nullptr));
+}
+
+// args[0].name(*args[1:]), by vectorcall; `name` is an interned name that
+// may be nullptr with its error pending.
+Result<Ref> call_method(PyObject* name, std::initializer_list<PyObject*> args) {
+  if (!name) return Error::pending();
+  return checked(PyObject_VectorcallMethod(name, std::data(args), args.size(), nullptr));
+}
+
 // The state named `name` (the engine's current-state string) in `t`, or
-// nullptr; call inside the state table's cell.
-StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::shared_ptr<const std::string>& name) {
-  if (e.cached_state && e.cached_state_name == name && e.cached_generation == e.table_generation) {
+// nullptr; call inside the state table's cell. The cache keeps the name it
+// was made for alive, so no other string can take its address.
+StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::string* name) {
+  if (e.cached_state && e.cached_state_name.get() == name && e.cached_generation == e.table_generation) {
     return e.cached_state;
   }
   auto it = t.find(*name);
   if (it == t.end()) return nullptr;
-  e.cached_state_name = name;
+  e.cached_state_name = current_state_of(e);
   e.cached_state = &it->second;
   e.cached_generation = e.table_generation;
   return e.cached_state;
@@ -37,18 +55,58 @@ Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t
   return package_exception("vexlor.core.lexer_engine", "LexError", {msg.get(), rest.get(), position.get()});
 }
 
-// One match found by a scan step: the rule, its end position and the
-// matched text object.
+// The text a native match covers, as a new str; pure-ASCII text needs no
+// decoding (a single character is the interpreter's shared one, as a
+// decoder would give it).
+Result<Ref> matched_text(const InputText& input, std::string_view bytes) {
+  if (!input.is_ascii() || bytes.size() < 2) return py_str(bytes);
+  PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(bytes.size()), 127);
+  if (!s) return Error::pending();
+  std::memcpy(PyUnicode_1BYTE_DATA(s), bytes.data(), bytes.size());
+  return Ref::steal(s);
+}
+
+// Raises LexError "Illegal character ..." for code point `cp` at `pos`.
+Result<Ref> raise_illegal_character(char32_t cp, uint64_t lineno, PyObject* data, uint64_t pos, uint64_t length) {
+  return raise_lex_error(
+      "Illegal character " + quote_char(cp) + " at line " + std::to_string(lineno) + ", pos " + std::to_string(pos),
+      data, pos, length);
+}
+
+// One match found by a scan step: the rule (held by the scan's plan), its
+// end position and the matched text object.
 struct Candidate {
-  RulePtr rule;
+  const CompiledRule* rule;
   uint64_t end;
   Ref value;
 };
 
-// The next token of the input, or an empty Ref at the end of the input.
+// What a scan stands on: the current state's name, the input and the plan.
+// Until the scan first calls into Python nothing can replace them in the
+// engine, so they are read through plain pointers; pin() takes the scan's
+// own references to them before any such call.
+struct ScanGround {
+  const std::string* state_name = nullptr;
+  const InputText* input = nullptr;
+  const Plan* plan = nullptr;
+  const std::shared_ptr<const Plan>* plan_slot = nullptr;  // the state's slot holding `plan`
+  std::shared_ptr<const std::string> own_state_name;
+  std::shared_ptr<const InputText> own_input;
+  std::shared_ptr<const Plan> own_plan;  // set at once when the scan built the plan
+
+  void pin(PyLexerEngine& e) {
+    if (own_input) return;
+    own_state_name = current_state_of(e);
+    own_input = e.input.with([](auto& in) { return in; });
+    if (!own_plan) own_plan = e.states.with([&](StateTable&) { return *plan_slot; });
+    if (own_state_name.get() != state_name || own_input.get() != input || own_plan.get() != plan)
+      panic("lexer scan ground replaced before the scan called into Python");
+  }
+};
+
 }  // namespace
 
-Result<Ref> next_token(PyLexerEngine& e) {
+Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
   for (;;) {
     // 1. End of input.
     const uint64_t length = e.length;
@@ -56,23 +114,25 @@ Result<Ref> next_token(PyLexerEngine& e) {
 
     // 2. The current state, 3. the characters it ignores, and 4. the scan's
     // own snapshots: the state's error function and cached plan, the input.
-    std::shared_ptr<const std::string> state_name = current_state_of(e);
-    std::shared_ptr<const InputText> input = e.input.with([](auto& in) { return in; });
-    const bool ascii = input->is_ascii();
+    ScanGround ground;
+    ground.state_name = e.current_state.with([](auto& s) { return s.get(); });
+    ground.input = e.input.with([](auto& in) { return in.get(); });
+    const InputText& input = *ground.input;
+    const int slot = input.is_ascii() ? 1 : 0;
     bool defined = true;
     Ref error_func;
-    std::shared_ptr<const Plan> plan;
     Outcome<IgnoreSkip> skipped = e.states.with([&](StateTable& t) -> Outcome<IgnoreSkip> {
-      StateConfig* st = find_current_state(e, t, state_name);
+      StateConfig* st = find_current_state(e, t, ground.state_name);
       if (!st) {
         defined = false;
         return IgnoreSkip{0, 0, false};
       }
       error_func = st->error_func.share();
-      plan = st->plans[ascii ? 1 : 0];
-      return skip_ignored(*input, e.pos, e.lineno, st->ignore);
+      ground.plan_slot = &st->plans[slot];
+      ground.plan = st->plans[slot].get();
+      return skip_ignored(input, e.pos, e.lineno, st->ignore);
     });
-    if (!defined) return undefined_state(*state_name);
+    if (!defined) return undefined_state(*ground.state_name);
     if (!skipped.ok()) return Error(std::move(skipped).failure());
     e.pos = skipped->pos;
     e.lineno = skipped->lineno;
@@ -80,46 +140,62 @@ Result<Ref> next_token(PyLexerEngine& e) {
     const uint64_t pos = skipped->pos;
     const uint64_t lineno = skipped->lineno;
 
-    const std::string& text = input->utf8();
-    const size_t byte_pos = input->byte_offset(pos);
-    const char32_t cp = input->code_point(pos);
-    const bool utf8 = input->text_is_utf8();
+    const std::string& text = input.utf8();
+    const size_t byte_pos = input.byte_offset(pos);
+    const bool utf8 = input.text_is_utf8();
     Ref data = e.data.with([](Ref& r) { return r.share(); });
     if (!data) panic("lexer input object missing below the input length");
     const uint64_t revision = e.input_revision;
-    if (!plan) plan = plan_for(e, *state_name, ascii);
+    if (!ground.plan) {
+      ground.own_plan = plan_for(e, *ground.state_name, slot == 1);
+      ground.plan = ground.own_plan.get();
+    }
 
     // 5. The plan's steps, in order; the first match wins.
     std::optional<Candidate> candidate;
     bool restart = false;
-    auto try_python = [&](const RulePtr& rule) -> Void {
-      if (utf8 && !rule->prefix.empty() && !prefix_fits(text, byte_pos, rule->prefix)) return ok();
+    auto try_python = [&](const CompiledRule& rule) -> Void {
+      if (utf8 && !python_rule_may_match(rule, input, byte_pos)) return ok();
+      ground.pin(e);
       VX_TRY(Ref position, py_int(pos));
-      VX_TRY(Ref m, checked(PyObject_CallFunctionObjArgs(rule->match.get(), data.get(), position.get(), nullptr)));
+      VX_TRY(Ref m, call(rule.match.get(), {data.get(), position.get()}));
       if (m.get() != Py_None) {
-        VX_TRY(Ref end_obj, checked(PyObject_CallMethod(m.get(), "end", nullptr)));
-        VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
-        VX_TRY(Ref value, checked(PyObject_CallMethod(m.get(), "group", "i", 0)));
-        candidate = Candidate{rule, end, std::move(value)};
+        VX_TRY(Ref zero, py_int(0));
+        if (rule.pretest) {
+          // A compiled re pattern (the only kind with a looser pattern):
+          // its match starts at the position and group(0) is the text up
+          // to its end, so the length of that text gives the end.
+          VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+          if (!PyUnicode_Check(value.get())) panic("re match of a str gave a group that is no str");
+          const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
+          candidate = Candidate{&rule, pos + length, std::move(value)};
+        } else {
+          VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
+          VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
+          VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+          candidate = Candidate{&rule, end, std::move(value)};
+        }
       }
       // A match method that moved the scan's ground abandons the scan.
-      if (e.input_revision != revision || e.pos != pos || *current_state_of(e) != *state_name) {
+      const bool same_state =
+          e.current_state.with([&](auto& s) { return s.get() == ground.state_name || *s == *ground.state_name; });
+      if (e.input_revision != revision || e.pos != pos || !same_state) {
         candidate.reset();
         restart = true;
       }
       return ok();
     };
-    for (const Step& step : plan->steps) {
+    for (const Step& step : ground.plan->steps) {
       if (step.kind == Step::Kind::Group && utf8) {
-        if (auto m = match_group_step(*step.group, *input, pos, byte_pos)) {
-          VX_TRY(Ref value, py_str(std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
-          candidate = Candidate{step.rules[m->rule], m->end_pos, std::move(value)};
+        if (auto m = match_group_step(*step.group, input, pos, byte_pos)) {
+          VX_TRY(Ref value, matched_text(input, std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
+          candidate = Candidate{step.rules[m->rule].get(), m->end_pos, std::move(value)};
           break;
         }
         continue;
       }
       for (const RulePtr& rule : step.rules) {
-        VX_CHECK(try_python(rule));
+        VX_CHECK(try_python(*rule));
         if (restart || candidate) break;
       }
       if (restart || candidate) break;
@@ -128,22 +204,28 @@ Result<Ref> next_token(PyLexerEngine& e) {
 
     // 6. A rule matched.
     if (candidate) {
+      const CompiledRule& rule = *candidate->rule;
       if (candidate->end == pos) {
         return raise_lex_error(
-            "Rule " + quote_name(*candidate->rule->name) + " matched an empty string at pos " + std::to_string(pos),
-            data.get(), pos, length);
+            "Rule " + quote_name(*rule.name) + " matched an empty string at pos " + std::to_string(pos), data.get(),
+            pos, length);
       }
       e.pos = candidate->end;
+      // Making the token may run the collector, and with it any Python code:
+      // what is needed of the rule is taken first.
+      Ref func = rule.func.share();
       VX_TRY(Ref owner, owner_of(e));
-      VX_TRY(Ref tok, create_token(candidate->rule->name, std::move(candidate->value), std::move(owner), lineno, pos,
+      VX_TRY(Ref tok, create_token(rule.name, std::move(candidate->value), std::move(owner), lineno, pos,
                                    candidate->end));
-      if (!candidate->rule->func) return tok;
-      VX_TRY(Ref result, checked(PyObject_CallOneArg(candidate->rule->func.get(), tok.get())));
+      if (!func) return tok;
+      VX_TRY(Ref result, checked(PyObject_CallOneArg(func.get(), tok.get())));
       if (result.get() != Py_None) return result;
       continue;  // the token is dropped; scan on from the advanced position
     }
 
-    // 7. A literal character.
+    // 7. A literal character. (The input is the scan's still: pinned if
+    // Python code ran.)
+    const char32_t cp = input.code_point(pos);
     const bool literal = e.literals.with([&](auto& set) { return set.count(cp) != 0; });
     if (literal) {
       e.pos = pos + 1;
@@ -184,15 +266,20 @@ Result<Ref> next_token(PyLexerEngine& e) {
       VX_TRY(Ref err_tok, checked(PyObject_CallFunctionObjArgs(cls.get(), data.get(), start.get(), line.get(),
                                                                owner.get(), len.get(), nullptr)));
       VX_TRY(Ref result, checked(PyObject_CallOneArg(error_func.get(), err_tok.get())));
-      if (result.get() != Py_None) return result;
-      if (e.input_revision == revision && e.pos == pos) e.pos = pos + 1;
+      const bool unmoved = e.input_revision == revision && e.pos == pos;
+      if (result.get() != Py_None) {
+        if (unmoved && stalled == StalledErrorResult::Refuse) {
+          result = Ref();
+          return raise_illegal_character(cp, lineno, data.get(), pos, length);
+        }
+        return result;
+      }
+      if (unmoved) e.pos = pos + 1;
       continue;
     }
 
     // 9. Nothing covers the character.
-    return raise_lex_error("Illegal character " + quote_char(cp) + " at line " + std::to_string(lineno) +
-                               ", pos " + std::to_string(pos),
-                           data.get(), pos, length);
+    return raise_illegal_character(cp, lineno, data.get(), pos, length);
   }
 }
 

@@ -114,7 +114,13 @@ void ensure_state(PyLexerEngine& e, const std::string& name);
 // ASCII flag is `ascii`. The state must be defined.
 [[nodiscard]] std::shared_ptr<const Plan> plan_for(PyLexerEngine& e, const std::string& name, bool ascii);
 
+// What the token loop does with a result of an error function that left the
+// position and the input as they were: `token()` returns it (its caller sees
+// it and can move on); `tokenize()` would collect it for ever, so there it
+// is the illegal character it stands for.
+enum class StalledErrorResult { Return, Refuse };
+
 // The next token of the input, or an empty Ref at the end of the input.
-[[nodiscard]] Result<Ref> next_token(PyLexerEngine& e);
+[[nodiscard]] Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled = StalledErrorResult::Return);
 
 }  // namespace vx::lex

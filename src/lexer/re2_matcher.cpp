@@ -1,10 +1,12 @@
 #include "lexer/re2_matcher.hpp"
 
 #include <re2/re2.h>
+#include <re2/set.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "common/panic.hpp"
+#include "lexer/input_text.hpp"
 
 namespace vx {
 namespace {
@@ -54,31 +56,51 @@ bool NativeRegex::matches_at(std::string_view text, size_t byte_pos) const {
   return re_->Match(re2_text(text), byte_pos, text.size(), RE2::ANCHOR_START, nullptr, 0);
 }
 
+struct NativeGroup::Sets {
+  std::unique_ptr<RE2::Set> at_start;
+  std::unique_ptr<RE2::Set> after_char;  // null when no member looks behind
+};
+
+NativeGroup::NativeGroup() = default;
 NativeGroup::~NativeGroup() = default;
 
+namespace {
+
+// Sets hold every member's program and a DFA over all of them; they get more
+// room than RE2's default, so that a few hundred rules fit.
+constexpr int64_t kSetMemory = int64_t{64} << 20;
+
+std::unique_ptr<RE2::Set> compile_set(const std::vector<std::shared_ptr<const NativeRegex>>& members,
+                                      std::string_view before) {
+  RE2::Options options = quiet_options();
+  options.set_max_mem(kSetMemory);
+  auto set = std::make_unique<RE2::Set>(options, RE2::ANCHOR_START);
+  for (const auto& m : members) {
+    std::string pattern = before.empty() ? m->pattern() : std::string(before) + "(?:" + m->pattern() + ")";
+    if (set->Add(re2_text(pattern), nullptr) < 0) return nullptr;
+  }
+  if (!set->Compile()) return nullptr;
+  return set;
+}
+
+}  // namespace
+
 std::shared_ptr<const NativeGroup> NativeGroup::compile(std::vector<std::shared_ptr<const NativeRegex>> members) {
-  if (members.size() < 2) panic("native group: an alternation needs two or more members");
-  std::string text;
-  int expected_groups = 0;
-  for (const auto& m : members) {
-    if (!text.empty()) text += '|';
-    text += '(';
-    text += m->pattern();
-    text += ')';
-    expected_groups += 1 + m->capture_count();
+  if (members.size() < 2) panic("native group: a set needs two or more members");
+  auto sets = std::make_unique<Sets>();
+  sets->at_start = compile_set(members, "");
+  if (!sets->at_start) return nullptr;
+  bool looks_behind = false;
+  for (const auto& m : members) looks_behind = looks_behind || m->start().looks_behind;
+  if (looks_behind) {
+    // A member that reads differently behind the wrapper (an unterminated
+    // \Q, say) fails to parse there, and the group is not made.
+    sets->after_char = compile_set(members, "(?s:.)");
+    if (!sets->after_char) return nullptr;
   }
-  auto re = compile_quiet(text);
-  // A member that reads differently inside the wrapper (an unterminated \Q,
-  // say) shows in the group count; such an alternation is not used.
-  if (!re || re->NumberOfCapturingGroups() != expected_groups) return nullptr;
   std::shared_ptr<NativeGroup> g(new NativeGroup());
-  int index = 1;
-  for (const auto& m : members) {
-    g->wrapper_group_.push_back(index);
-    index += 1 + m->capture_count();
-  }
   g->members_ = std::move(members);
-  g->alternation_ = std::move(re);
+  g->sets_ = std::move(sets);
   g->build_candidates();
   return g;
 }
@@ -92,6 +114,8 @@ std::shared_ptr<const NativeGroup> NativeGroup::single(std::shared_ptr<const Nat
 }
 
 void NativeGroup::build_candidates() {
+  prefixes_.clear();
+  for (const auto& m : members_) prefixes_.push_back(m->start().prefix);
   candidate_start_.assign(258, 0);
   candidates_.clear();
   for (unsigned b = 0; b <= 256; ++b) {
@@ -104,69 +128,62 @@ void NativeGroup::build_candidates() {
   candidate_start_[257] = static_cast<uint32_t>(candidates_.size());
 }
 
-// Why match() finds the same winner and span as the capture search:
+// Why match() finds the member that match_one_by_one() finds, with its span:
 //
-// 1. Anchored at s with nothing after it, the leftmost-first alternation
-//    (p1)|...|(pn) prefers every path through p_i to every path through p_j
-//    for i < j. So it matches iff some member matches at s, the member it
-//    reports is the first member W that matches at s, and its span is the
-//    one W alone prefers: [s, e), with e the end of the overall match.
-// 2. The candidates for the byte at s are all members whose pattern may
-//    begin with that byte or match empty (a superset, see PatternStart), in
-//    member order; W is one of them. A member that is not a candidate does
-//    not match at s.
-// 3. W's match text[s, e) begins with W's literal prefix, so a member whose
-//    prefix is not a prefix of text[s, e) is not W (it may still match at s
-//    only if it comes after W, where it does not matter).
-// 4. Every member before W does not match at s, so testing the remaining
-//    candidates in order, the first that matches at s is W. When all
-//    remaining candidates but the last have failed, the last is W without
-//    a test, since the alternation did match.
+// 1. The candidates for the byte at the position are all members whose
+//    pattern may begin with that byte or match empty (a superset, see
+//    PatternStart), in member order. A member that is not a candidate does
+//    not match there, and neither does one whose literal prefix the text at
+//    the position does not begin with. So the first member that matches is
+//    the first remaining candidate that matches.
+// 2. With few remaining candidates, each is matched in order with its own
+//    expression.
+// 3. Otherwise the set names every member that matches anchored at the
+//    position (the set of the wrapped members, started one character
+//    earlier, names the same members: "(?s:.)" takes that character, and
+//    each member then sees what it sees in the whole text). The least of
+//    them is the first member that matches; its own expression gives the
+//    span. Should its own expression not match after all, or the set fail
+//    (out of memory), the members are matched one by one instead.
 std::optional<GroupMatch> NativeGroup::match(std::string_view text, size_t byte_pos) const {
   if (byte_pos > text.size()) return std::nullopt;
   const unsigned slot = byte_pos < text.size() ? static_cast<unsigned char>(text[byte_pos]) : 256;
   const uint32_t* first = candidates_.data() + candidate_start_[slot];
   const uint32_t* last = candidates_.data() + candidate_start_[slot + 1];
-  if (first == last) return std::nullopt;  // no member can match here
-  if (!alternation_) {
-    auto end = members_[0]->match_end(text, byte_pos);
-    if (!end) return std::nullopt;
-    return GroupMatch{0, *end};
+  auto fits = [&](uint32_t k) { return prefixes_[k].empty() || prefix_fits(text, byte_pos, prefixes_[k]); };
+  if (static_cast<size_t>(last - first) > kDirectCandidates) {
+    size_t count = 0;
+    for (const uint32_t* c = first; c != last; ++c)
+      if (fits(*c) && ++count > kDirectCandidates) return match_through_set(text, byte_pos);
   }
-  Re2Text m;
-  if (!alternation_->Match(re2_text(text), byte_pos, text.size(), RE2::ANCHOR_START, &m, 1)) return std::nullopt;
-  const size_t end = static_cast<size_t>(m.data() - text.data()) + m.size();
-  const std::string_view matched = text.substr(byte_pos, end - byte_pos);
-  auto fits = [&](uint32_t k) {
-    const std::string& p = members_[k]->start().prefix;
-    return p.size() <= matched.size() && std::memcmp(matched.data(), p.data(), p.size()) == 0;
-  };
-  while (first != last && !fits(last[-1])) --last;
-  if (first != last) {
-    for (const uint32_t* c = first; c + 1 != last; ++c)
-      if (fits(*c) && members_[*c]->matches_at(text, byte_pos)) return GroupMatch{*c, end};
-    return GroupMatch{last[-1], end};
-  }
-  // Unreachable while the reading of pattern starts is sound; the capture
-  // search still gives the right answer.
-  return match_by_captures(text, byte_pos);
+  for (const uint32_t* c = first; c != last; ++c)
+    if (fits(*c))
+      if (auto end = members_[*c]->match_end(text, byte_pos)) return GroupMatch{*c, *end};
+  return std::nullopt;
 }
 
-std::optional<GroupMatch> NativeGroup::match_by_captures(std::string_view text, size_t byte_pos) const {
+std::optional<GroupMatch> NativeGroup::match_through_set(std::string_view text, size_t byte_pos) const {
   if (byte_pos > text.size()) return std::nullopt;
-  if (!alternation_) {
-    auto end = members_[0]->match_end(text, byte_pos);
-    if (!end) return std::nullopt;
-    return GroupMatch{0, *end};
+  if (!sets_) return match_one_by_one(text, byte_pos);
+  const RE2::Set* set = sets_->at_start.get();
+  size_t from = byte_pos;
+  if (byte_pos > 0 && sets_->after_char) {
+    set = sets_->after_char.get();
+    do --from;
+    while (from > 0 && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80);
   }
-  const int n = 1 + alternation_->NumberOfCapturingGroups();
-  std::vector<Re2Text> sub(static_cast<size_t>(n));
-  if (!alternation_->Match(re2_text(text), byte_pos, text.size(), RE2::ANCHOR_START, sub.data(), n))
-    return std::nullopt;
-  const size_t end = static_cast<size_t>(sub[0].data() - text.data()) + sub[0].size();
-  for (uint32_t k = 0; k < members_.size(); ++k)
-    if (sub[static_cast<size_t>(wrapper_group_[k])].data() != nullptr) return GroupMatch{k, end};
-  panic("native group: a match without a winning member");
+  thread_local std::vector<int> hits;
+  RE2::Set::ErrorInfo info{RE2::Set::kNoError};
+  if (!set->Match(re2_text(text.substr(from)), &hits, &info)) {
+    if (info.kind == RE2::Set::kNoError) return std::nullopt;
+    return match_one_by_one(text, byte_pos);
+  }
+  if (hits.empty()) return match_one_by_one(text, byte_pos);
+  const uint32_t winner = static_cast<uint32_t>(*std::min_element(hits.begin(), hits.end()));
+  if (winner < members_.size()) {
+    if (auto end = members_[winner]->match_end(text, byte_pos)) return GroupMatch{winner, *end};
+  }
+  return match_one_by_one(text, byte_pos);
 }
 
 std::optional<GroupMatch> NativeGroup::match_one_by_one(std::string_view text, size_t byte_pos) const {

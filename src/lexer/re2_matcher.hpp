@@ -1,21 +1,20 @@
 // The lexer's native matcher on RE2.
 //
 // NativeRegex is one rule's compiled pattern. NativeGroup is a run of rules
-// searched as one expression (p1)|(p2)|...: with RE2's leftmost-first
-// semantics and the search anchored at the scan position, the alternation
-// matches exactly when some member matches there, and then reports the
-// match of the first member (in order) that matches, with the span that
-// member alone gives. Every search runs over the whole text, so ^, \A and \b
-// see what lies before the scan position.
+// searched together: anchored at the scan position, it reports the first
+// member (in order) that matches there, with the span that member alone
+// gives, exactly as searching the members one by one would. Every search
+// runs over the whole text, so ^, \A and \b see what lies before the scan
+// position.
 //
-// Finding the span is cheap (RE2's DFA, one pass); finding which member won
-// by asking RE2 for every wrapper group's offsets is not (a second,
-// capture-tracking pass over a program the size of the whole group). So
-// match() finds the span first and then settles the winner among the
-// members that can begin with the byte at the position, each tested with a
-// match-or-not search of its own expression; match_by_captures() is the
-// plain capture search, kept as the reference the tests compare against.
-// See NativeGroup::match() for why the two agree.
+// The group first rules out the members that cannot begin with the byte at
+// the position (PatternStart). A few candidates are tried one by one with
+// their own expressions. Many candidates (a keyword per rule, say) are
+// settled with one pass of an RE2::Set of the members, which tells every
+// member that matches at the position whatever their number; the first of
+// them is then matched with its own expression, which gives the span and
+// confirms the set. Either way the cost per token does not grow with the
+// number of members, and every reported winner has matched on its own.
 #pragma once
 
 #include <cstddef>
@@ -72,8 +71,8 @@ struct GroupMatch {
 
 class NativeGroup {
  public:
-  // The alternation (p1)|(p2)|... of two or more members, in member order;
-  // nullptr when RE2 refuses it (then the caller searches member by member).
+  // A group of two or more members, in member order; nullptr when RE2
+  // refuses their set (then the caller searches member by member).
   [[nodiscard]] static std::shared_ptr<const NativeGroup> compile(
       std::vector<std::shared_ptr<const NativeRegex>> members);
   // A group of one member, searched with that member's own expression.
@@ -86,26 +85,35 @@ class NativeGroup {
   [[nodiscard]] size_t size() const noexcept { return members_.size(); }
   [[nodiscard]] const std::vector<std::shared_ptr<const NativeRegex>>& members() const noexcept { return members_; }
 
-  // The fast search: overall span, then the winner among the candidates.
+  // Up to this many candidates are tried one by one; more go to the set.
+  static constexpr size_t kDirectCandidates = 3;
+
+  // The search: the candidates for the byte at the position, one by one or
+  // through the set.
   [[nodiscard]] std::optional<GroupMatch> match(std::string_view text, size_t byte_pos) const;
-  // The reference search: one capture search of the alternation; the winner
-  // is the first member whose wrapper group took part in the match.
-  [[nodiscard]] std::optional<GroupMatch> match_by_captures(std::string_view text, size_t byte_pos) const;
   // The definition: each member's own expression in order, first match wins.
   [[nodiscard]] std::optional<GroupMatch> match_one_by_one(std::string_view text, size_t byte_pos) const;
+  // The set's way, whatever the number of candidates (for tests and benchmarks).
+  [[nodiscard]] std::optional<GroupMatch> match_through_set(std::string_view text, size_t byte_pos) const;
 
  private:
-  NativeGroup() = default;
+  NativeGroup();
   void build_candidates();
 
   std::vector<std::shared_ptr<const NativeRegex>> members_;
-  std::unique_ptr<re2::RE2> alternation_;  // absent for a group of one
-  std::vector<int> wrapper_group_;         // capture index of member k's wrapper
   // Members that may begin with byte b, in member order:
   // candidates_[candidate_start_[b] .. candidate_start_[b + 1]); index 256
   // holds the members that may match the empty string (the end of the text).
   std::vector<uint32_t> candidate_start_;
   std::vector<uint32_t> candidates_;
+  std::vector<std::string_view> prefixes_;  // member k's literal prefix (held by the member)
+  // The members as one RE2::Set anchored at the start of the text it is
+  // given. A set sees no text before that start, so when some member looks
+  // behind its start (^, \A, \b), positions after the first are searched
+  // with a second set instead: each member behind "(?s:.)", from the
+  // character before the position. Absent for a group of one.
+  struct Sets;
+  std::unique_ptr<Sets> sets_;
 };
 
 }  // namespace vx

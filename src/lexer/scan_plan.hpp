@@ -3,7 +3,7 @@
 //
 // A plan is a list of steps. A Single step is one rule matched by its
 // Python pattern; a Group step is a run of native rules of equal priority
-// searched with one anchored native search (a group of one rule uses that
+// searched together as one NativeGroup (a group of one rule uses that
 // rule's own expression). Whatever the grouping, the first rule in rule
 // order that matches at the scan position wins, as when every rule is tried
 // on its own.
@@ -35,9 +35,28 @@ struct RuleCore {
   int32_t priority = 0;
   bool ascii_only = false;    // the native pattern may serve pure-ASCII input only
   std::shared_ptr<const NativeRegex> native;  // null: the rule matches through Python
+  // For input the rule matches through Python: a looser native pattern that
+  // matches wherever the rule matches (null when there is none), valid on
+  // pure-ASCII input only when `pretest_ascii_only` is set. Only a rule
+  // whose Python matcher is a compiled re pattern of str has one.
+  std::shared_ptr<const NativeRegex> pretest;
+  bool pretest_ascii_only = false;
 
   [[nodiscard]] bool is_native() const noexcept { return native != nullptr; }
 };
+
+// Whether a rule matched through Python may match at byte offset `byte_pos`
+// of a UTF-8 input (text_is_utf8() holds): false only when the text there
+// does not begin with the rule's literal prefix, or when its looser pattern
+// does not match there. Only then may the call of its `match` be skipped.
+[[nodiscard]] inline bool python_rule_may_match(const RuleCore& rule, const InputText& input, size_t byte_pos) {
+  const std::string& text = input.utf8();
+  if (!prefix_fits(text, byte_pos, rule.prefix)) return false;
+  if (!rule.pretest || (rule.pretest_ascii_only && !input.is_ascii())) return true;
+  if (byte_pos < text.size() && !rule.pretest->start().may_start_with(static_cast<unsigned char>(text[byte_pos])))
+    return false;
+  return rule.pretest->matches_at(text, byte_pos);
+}
 
 // Whether a state's plan merges the rules of "INITIAL" into its own: only an
 // inclusive state other than "INITIAL", and only when "INITIAL" is defined.
@@ -88,8 +107,8 @@ template <class RulePtr>
 // Builds the steps for a merged rule list on input whose ASCII flag is
 // `ascii_input`. Runs of two or more consecutive native rules of equal
 // priority become one Group (ASCII-only rules stay out of runs on other
-// input and are then matched through Python); a run whose alternation RE2
-// refuses becomes one Group per rule.
+// input and are then matched through Python); a run whose set RE2 refuses
+// becomes one Group per rule.
 template <class RulePtr>
 [[nodiscard]] ScanPlan<RulePtr> build_scan_plan(std::span<const RulePtr> rules, bool ascii_input) {
   using Step = ScanStep<RulePtr>;

@@ -1,5 +1,6 @@
 // Scan plans: merging the rules of INITIAL, grouping runs of native rules,
-// and the Group step's search in code-point terms.
+// the Group step's search in code-point terms, and when a rule matched
+// through Python may be skipped.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -104,7 +105,7 @@ TEST(ScanPlan, GroupsRunsOfNativeRulesOfEqualPriority) {
   }
 }
 
-TEST(ScanPlan, RunWhoseAlternationFailsBecomesOneGroupPerRule) {
+TEST(ScanPlan, RunWhoseSetFailsBecomesOneGroupPerRule) {
   std::vector<RulePtr> list = {rule("q:0", "\\Qab"), rule("x:0", "x"), rule("y:0", "y")};
   auto plan = build_scan_plan<RulePtr>(list, true);
   EXPECT_EQ(layout(plan), "G{q} G{x} G{y}");
@@ -131,6 +132,48 @@ TEST(ScanPlan, GroupStepReportsEndsInCodePoints) {
   EXPECT_EQ(second->end_pos, 4u);
   EXPECT_EQ(second->end_byte, 7u);
   EXPECT_FALSE(match_group_step(group, in, 4, in.byte_offset(4)));
+}
+
+struct SkipCase {
+  const char* prefix;
+  const char* pretest;  // "" for none
+  bool pretest_ascii_only;
+  const char* text;
+  size_t byte_pos;
+  bool may_match;
+};
+
+TEST(ScanPlan, PythonRuleIsSkippedOnlyWhereItsPrefixOrLooserPatternFails) {
+  // The looser patterns of a string rule whose look-ahead '(?!'') was
+  // dropped, and of a keyword whose Unicode-aware \b was dropped.
+  const char* string_rule = R"([BFRUbfru]{0,2}(?:'''(?:[^'\\]|\\(?s:.)|')*'''|'(?:[^\n'\\]|\\(?s:.))*'))";
+  const SkipCase cases[] = {
+      {"", "", false, "anything", 0, true},                   // nothing to go by: always called
+      {"if", "", false, "if x", 0, true},
+      {"if", "", false, "in x", 0, false},                    // the prefix alone
+      {"if", "", false, "i", 0, false},                       // fewer bytes than the prefix
+      {"", string_rule, false, "x = 'a'", 0, false},          // the first byte rules it out
+      {"", string_rule, false, "x = 'a'", 4, true},
+      {"", string_rule, false, "rb'a'", 0, true},
+      {"", string_rule, false, "rbx", 0, false},              // may begin there, but does not match
+      {"", string_rule, false, "'unclosed", 0, false},
+      {"", string_rule, false, "caf\xC3\xA9 'a'", 6, true},   // non-ASCII input
+      {"", "if", true, "if\xC3\xA9", 0, true},                // an ASCII-only pretest is not used here
+      {"", "if", true, "ix", 0, false},
+      {"", "a*", false, "b", 0, true},                        // matches empty anywhere
+  };
+  for (const auto& c : cases) {
+    RuleCore rule;
+    rule.prefix = c.prefix;
+    if (*c.pretest) {
+      rule.pretest = NativeRegex::compile(c.pretest);
+      ASSERT_TRUE(rule.pretest) << c.pretest;
+    }
+    rule.pretest_ascii_only = c.pretest_ascii_only;
+    InputText in = InputText::from_utf8(c.text);
+    EXPECT_EQ(python_rule_may_match(rule, in, c.byte_pos), c.may_match)
+        << c.text << " at " << c.byte_pos << " with " << c.pretest;
+  }
 }
 
 }  // namespace

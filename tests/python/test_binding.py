@@ -1,5 +1,6 @@
 """Conventions of the binding layer, driven through the test-only probe module."""
 
+import collections.abc
 import os
 import sys
 
@@ -111,13 +112,73 @@ def test_numpy_bool_is_accepted():
 
 
 def test_sequence_abc_registration_counts():
-    import collections.abc
-
     class Seq(Indexable):
         pass
 
     collections.abc.Sequence.register(Seq)
     assert probe.convert("list", Seq()) == [0, 1]
+
+
+class LyingSequence(collections.abc.Sequence):
+    """Holds `items`; its length says `length`, or raises it."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return self.length
+
+
+def _set_state_stack(core, seq):
+    lx = core.LexerEngine()
+    lx.state_stack = seq
+    return lx.state_stack
+
+
+def _restore_state(core, seq):
+    lx = core.LexerEngine()
+    lx.restore_state("", 0, 1, "INITIAL", seq)
+    return lx.state_stack
+
+
+def _grammar(core, seq):
+    core.Grammar(seq)
+    return list(seq.items)
+
+
+def _add_production(core, seq):
+    core.Grammar().add_production("S", seq)
+    return list(seq.items)
+
+
+# Every converter of a sequence argument, reached through the probe and
+# through each method that takes one.
+SEQUENCE_ARGUMENTS = [
+    (lambda core, seq: probe.convert("list", seq), "value"),
+    (_set_state_stack, "states"),
+    (_restore_state, "state_stack"),
+    (_grammar, "terminals"),
+    (_add_production, "syms"),
+]
+
+
+@pytest.mark.parametrize("length", [2**62, 0])
+@pytest.mark.parametrize("call, note", SEQUENCE_ARGUMENTS)
+def test_sequences_are_read_by_their_items_not_their_length(core, call, note, length):
+    items = ["INITIAL", "INITIAL"]
+    assert call(core, LyingSequence(items, length)) == items
+
+
+@pytest.mark.parametrize("call, note", SEQUENCE_ARGUMENTS)
+def test_a_length_that_raises_fails_the_conversion(core, call, note):
+    with pytest.raises(ZeroDivisionError) as info:
+        call(core, LyingSequence(["INITIAL"], ZeroDivisionError("no length")))
+    assert info.value.__notes__ == [f"while processing '{note}'"]
 
 
 def test_panic_exception(capfd):

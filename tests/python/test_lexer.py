@@ -205,6 +205,11 @@ def test_compiled_pattern_is_used_without_re(LE, monkeypatch):
     lx.add_rule("INITIAL", "AB", "ab", flags=re.I, compiled=obj)
     assert seen == [("ab", int(re.I), obj)]
     assert pairs(lx.tokenize("abab")) == [("AB", "ab"), ("AB", "ab")] and calls == [0, 2]
+    # A user's object is called wherever the scan reaches its rule, also
+    # where a compiled "ab" provably could not match.
+    lx.set_literals("x")
+    calls.clear()
+    assert pairs(lx.tokenize("xabx")) == [("x", "x"), ("AB", "ab"), ("x", "x")] and calls == [0, 1, 3]
 
 
 def test_literals(LE):
@@ -441,6 +446,24 @@ def test_error_function(LE, matcher):
     lx.set_error_func("INITIAL", lambda tok: "ERR")
     lx.input("$a")
     assert lx.token() == "ERR" and lx.pos == 0  # not advanced
+
+
+def test_tokenize_refuses_an_error_function_that_does_not_advance(LE, matcher):
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    lx.set_error_func("INITIAL", lambda tok: tok)
+    with pytest.raises(py_lexer_engine.LexError, match=r"^Illegal character '\$' at line 1, pos 1$") as info:
+        lx.tokenize("a$")
+    assert (info.value.text, info.value.pos, lx.pos) == ("$", 1, 1)
+    # token() hands each result to its caller, who can move on
+    lx.input("a$")
+    assert [lx.token().type for _ in range(3)] == ["A", "error", "error"] and lx.pos == 1
+    # a result after the function moved the position, or gave new input, is collected
+    lx.callback_owner = lx
+    lx.set_error_func("INITIAL", lambda tok: (tok.lexer.skip(1), tok)[1])
+    assert [t.type for t in lx.tokenize("a$a")] == ["A", "error", "A"]
+    lx.set_error_func("INITIAL", lambda tok: (tok.lexer.input("a"), "E")[1])
+    assert [getattr(t, "type", t) for t in lx.tokenize("$")] == ["E", "A"]
 
 
 def test_error_function_is_not_inherited(LE):

@@ -4,10 +4,12 @@ Whether a translation matches what Python matches is checked against RE2
 itself in test_regex_support_differential.py.
 """
 import re
+from re import _constants as _c
 
 import pytest
 
-from vexlor.core.regex_support import native_pattern
+from vexlor.core import regex_support
+from vexlor.core.regex_support import native_pattern, pretest_pattern
 
 A, I, M, S, X = re.ASCII, re.IGNORECASE, re.MULTILINE, re.DOTALL, re.VERBOSE
 
@@ -49,9 +51,10 @@ def test_anything_but_a_str_pattern_object_is_not_translated(compiled):
 DECISIONS = [
     # the usual token patterns
     (r"[A-Za-z_][A-Za-z0-9_]*", 0, "any"),
-    (r"[a-zA-Z_]\w*", 0, "ascii"),
+    (r"[a-zA-Z_]\w*", 0, "any"),     # \d, \w and \s as explicit Unicode classes
     (r"[a-zA-Z_]\w*", A, "any"),
-    (r"\d+", 0, "ascii"),
+    (r"\d+", 0, "any"),
+    (r"[^\W\d]\w*", 0, "any"),
     (r"\d+", A, "any"),
     (r"(?a)\d+\.\d*(?:[eE][-+]?\d+)?", 0, "any"),
     (r"0[xX][0-9a-fA-F]+(?:_[0-9a-fA-F]+)*", 0, "any"),
@@ -62,13 +65,16 @@ DECISIONS = [
     (r"\#.*", 0, "any"),
     (r"\+=|-=|\*\*=?|//=?|->|[-+*/%<>=!&|^~]=?", 0, "any"),
     (r"[ \t]+", 0, "any"),
-    (r"\s+", 0, "ascii"),
+    (r"\s+", 0, "any"),
     (r"\n+", 0, "any"),
     (r"if\b", 0, "ascii"),
     (r"if\b", A, "any"),
     (r"(?i)select", 0, "any"),   # explicit classes with Python's fold partners
     (r"(?i)select", A, "any"),
     (r"(?i)sélect", 0, "ascii"),  # a non-ASCII letter under Unicode folding
+    (r"(?i)\w+", 0, "any"),        # nothing cased: folding changes nothing
+    (r"(?i)[\w€]+", 0, "any"),
+    (r"(?i)[\wk]", 0, "ascii"),    # cased members: re folds every character, \w included
     (r"(?i)[0-9]+", 0, "any"),
     (r"^\#", M, "any"),
     (r"^\#", 0, "any"),
@@ -100,6 +106,32 @@ DECISIONS = [
 @pytest.mark.parametrize("pattern,flags,expected", DECISIONS)
 def test_decisions(pattern, flags, expected):
     assert status(pattern, flags) == expected
+
+
+# Looser patterns for rules matched through Python: "any", "ascii" or None.
+PRETESTS = [
+    (r"'''(?:[^'\\]|\\.|'(?!''))*'''", S, "any"),  # look-arounds dropped
+    (r"(?<=\s)x", 0, "any"),
+    (r"if\b", 0, "any"),                           # a Unicode \b dropped
+    (r"x$", 0, "any"),                             # $ read as the end of any line
+    (r"(?>a+)b|c*+d|a\B", 0, "any"),
+    (r"(?:a|)+b", 0, "any"),                       # only whether it matches counts
+    (r"(?i)sélect\b", 0, "ascii"),
+    (r"(a)\1", 0, None),
+    (r"(a)?(?(1)b|c)", 0, None),
+    (r"a{2000}", 0, None),
+]
+
+
+@pytest.mark.parametrize("pattern,flags,expected", PRETESTS)
+def test_pretest_patterns(pattern, flags, expected):
+    text, ascii_only = pretest_pattern(pattern, flags, re.compile(pattern, flags))
+    assert (None if text is None else "ascii" if ascii_only else "any") == expected
+
+
+def test_pretest_only_for_compiled_str_patterns():
+    for compiled in (object(), re.compile(rb"a(?=b)"), type("M", (), {"match": lambda s, t, p: None})()):
+        assert pretest_pattern("a(?=b)", 0, compiled) == (None, False)
 
 
 def test_surrogates_in_a_pattern_give_a_set_without_them():
@@ -147,6 +179,13 @@ def test_every_match_begins_with_the_prefix(pattern, flags):
         for pos in range(len(text) + 1):
             if compiled.match(text, pos):
                 assert text.startswith(prefix, pos), (pattern, text, pos)
+
+
+def test_unicode_class_tables_are_what_re_matches():
+    # The generated tables stand for the running interpreter's own classes.
+    tables = regex_support._unicode_categories()
+    for code, source in ((_c.CATEGORY_DIGIT, r"\d"), (_c.CATEGORY_WORD, r"\w"), (_c.CATEGORY_SPACE, r"\s")):
+        assert tuple(tables[code]) == regex_support._runs_of(source), source
 
 
 def test_ascii_non_letters_have_no_fold_partners():

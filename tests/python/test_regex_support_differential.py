@@ -250,6 +250,26 @@ def test_single_items_agree_over_a_unicode_sample(item, flags):
     assert check_rule(item, flags, [_SAMPLE, _ASCII_SAMPLE]) > 0
 
 
+@functools.lru_cache(maxsize=1)
+def _class_boundaries():
+    """Every first and last character of a run of \\d, \\w and \\s, and their
+    neighbours, where a table that is off by one would show."""
+    every = "".join(map(chr, range(0x110000)))
+    cps = set()
+    for source in (r"\d+", r"\w+", r"\s+"):
+        for m in re.finditer(source, every):
+            cps.update((m.start() - 1, m.start(), m.end() - 1, m.end()))
+    return "".join(chr(c) for c in sorted(cps) if 0 <= c <= 0x10FFFF and not 0xD800 <= c <= 0xDFFF)
+
+
+@pytest.mark.parametrize("flags", [0, I])
+@pytest.mark.parametrize("item", [r"\d", r"\D", r"\w", r"\W", r"\s", r"\S", r"[^\W\d]", r"[\w\s]"])
+def test_unicode_classes_agree_at_every_boundary(item, flags):
+    text = _class_boundaries()
+    assert native_pattern(item, flags, re.compile(item, flags))[1] is False  # valid on every text
+    assert check_rule(item, flags, [text]) == len(text)
+
+
 # Generated patterns: small pieces put together, over texts of a few
 # characters chosen to meet them.
 

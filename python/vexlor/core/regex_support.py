@@ -10,21 +10,34 @@ gets back ``(re2_text, ascii_only, prefix)``:
 * ``prefix`` is a literal text that every match begins with ("" when unsure).
   It is given also when ``re2_text`` is ``None``.
 
+For a rule it will match through Python (no ``re2_text``, or one for ASCII
+text only), the lexer also calls ``pretest_pattern``: a looser RE2 pattern,
+matching wherever the rule does, whose failure at a position spares the call
+of the rule's ``match`` there.
+
 The pattern is read with Python's own parser (``re._parser``), so it is read
 exactly as ``re`` reads it, and written out in a small, explicit subset of RE2
 syntax that needs no RE2 flags: every character class is spelled out as code
 point ranges, ``.`` as a class, ``^``/``$`` as ``\\A``, ``\\z`` or ``(?m:^)``,
-``(?m:$)``, every group as ``(?:...)``.
+``(?m:$)``, every group as ``(?:...)``. RE2 would read a class of exactly an
+ASCII letter and its case partner (``[Kk]``) as a case-folded literal, which
+it folds by Unicode's rules when it merges it with a neighbouring class; so
+the translator merges neighbouring single-character alternatives itself, and
+gives such a pair a third member that no UTF-8 text holds.
 
-Python's ``\\d``, ``\\w``, ``\\s`` and ``\\b`` are Unicode-aware, RE2's are not.
-Such patterns are translated for pure-ASCII text only (``ascii_only``): each
+Python's ``\\d``, ``\\w`` and ``\\s`` are Unicode-aware, RE2's are not: they
+are written out as the explicit classes that the running interpreter's ``re``
+matches with them (generated tables for its Unicode version, or asked of
+``re`` itself). Python's ``\\b`` cannot be written for RE2 that way; patterns
+with it are translated for pure-ASCII text only (``ascii_only``): each
 single-character item becomes the exact set of ASCII characters that Python's
 own engine matches with it. With ``re.ASCII`` both engines agree on every
 text and the translation holds everywhere. Case-insensitive matching is
 written out as explicit classes: under Unicode rules an ASCII letter also
 matches a few non-ASCII characters (k matches U+212A), which the class then
-holds, as Python's own engine reports them; a case-insensitive item with
-non-ASCII members is translated for ASCII text only.
+holds, as Python's own engine reports them; a case-insensitive item with cased
+non-ASCII members, or with cased members beside ``\\d``, ``\\w`` or ``\\s``,
+is translated for ASCII text only.
 
 Refused (``None``): look-arounds, back-references, conditionals, atomic groups,
 possessive repeats, ``\\B``, a ``$`` without ``re.MULTILINE`` (Python's also
@@ -34,12 +47,18 @@ above RE2's limit of 1000, bytes patterns, and any object that is not a
 compiled ``re`` pattern.
 """
 
+import array
 import re
+import unicodedata
 from functools import lru_cache
 from re import _constants as _c
 from re import _parser
 
-__all__ = ["native_pattern"]
+import _sre
+
+from . import _unicode_classes
+
+__all__ = ["native_pattern", "pretest_pattern"]
 
 _IGNORECASE = re.IGNORECASE
 _MULTILINE = re.MULTILINE
@@ -51,6 +70,7 @@ _MAX_CP = 0x10FFFF
 _MAX_COUNT = 1000  # RE2's largest repetition count
 _SURROGATES = (0xD800, 0xDFFF)
 _NO_CHAR = r"[^\x00-\x{10FFFF}]"
+_UNMATCHABLE = r"\x{D800}"  # a class member that UTF-8 text never holds
 
 # RE2 metacharacters outside a class; a backslash makes each a literal.
 _RE2_META = frozenset("\\.+*?()|[]{}^$")
@@ -91,32 +111,67 @@ def native_pattern(pattern, flags, compiled):
     ``compiled`` is what the lexer will call ``match`` on; it is the one
     translated (``pattern`` and ``flags`` are what it was compiled from).
     """
-    if compiled is None:
-        try:
-            compiled = re.compile(pattern, flags)
-        except Exception:
-            return (None, False, "")
-    if not isinstance(compiled, re.Pattern) or not isinstance(compiled.pattern, str):
+    parsed = _parse(pattern, flags, compiled)
+    if parsed is None:
         return (None, False, "")
-    try:
-        tree = _parser.parse(compiled.pattern, compiled.flags & ~re.DEBUG)
-    except Exception:
-        return (None, False, "")
-    global_flags = tree.state.flags
+    tree, global_flags = parsed
     try:
         prefix = _prefix(list(tree), global_flags)[0]
     except RecursionError:
         prefix = ""
+    return _write(tree, global_flags, loose=False) + (prefix,)
+
+
+def pretest_pattern(pattern, flags, compiled):
+    """Return ``(re2_text_or_None, ascii_only)``: a looser pattern for a rule
+    that the lexer matches through Python, as ``native_pattern`` reads its
+    arguments.
+
+    Wherever ``compiled.match`` succeeds, the looser pattern matches too (at
+    the same position, on pure-ASCII text only when ``ascii_only``), so where
+    it does not match, the call cannot succeed and may be skipped. It is the
+    translation with look-arounds, ``\\B`` and a Unicode-aware ``\\b`` dropped,
+    atomic groups and possessive repeats read as plain ones, ``$`` read as the
+    end of any line, and repeats whose body can match the empty string kept.
+    Only whether there is a match matters here, not where it ends, so every
+    repeat is written lazy: RE2 can then stop at the first match. None for
+    anything but a compiled ``re`` pattern of str, and where back-references,
+    conditionals or large repeat counts leave no such pattern.
+    """
+    parsed = _parse(pattern, flags, compiled)
+    if parsed is None:
+        return (None, False)
+    return _write(*parsed, loose=True)
+
+
+def _parse(pattern, flags, compiled):
+    """(parsed pattern, its global flags) of what ``compiled`` is, or None."""
+    if compiled is None:
+        try:
+            compiled = re.compile(pattern, flags)
+        except Exception:
+            return None
+    if not isinstance(compiled, re.Pattern) or not isinstance(compiled.pattern, str):
+        return None
     try:
-        return (_Writer(ascii_text=False).sequence(tree, global_flags), False, prefix)
+        tree = _parser.parse(compiled.pattern, compiled.flags & ~re.DEBUG)
+    except Exception:
+        return None
+    return tree, tree.state.flags
+
+
+def _write(tree, flags, loose):
+    """(RE2 text, ascii_only), or (None, False) when there is none."""
+    try:
+        return (_Writer(ascii_text=False, loose=loose).sequence(tree, flags), False)
     except _NeedsAscii:
         pass
     except (_Refused, RecursionError):
-        return (None, False, prefix)
+        return (None, False)
     try:
-        return (_Writer(ascii_text=True).sequence(tree, global_flags), True, prefix)
+        return (_Writer(ascii_text=True, loose=loose).sequence(tree, flags), True)
     except (_Refused, _NeedsAscii, RecursionError):
-        return (None, False, prefix)
+        return (None, False)
 
 
 def _combine_flags(flags, add_flags, del_flags):
@@ -178,13 +233,44 @@ def _is_ascii_letter(cp):
     return 0x41 <= cp <= 0x5A or 0x61 <= cp <= 0x7A
 
 
-def _only_ascii_non_letters(ranges):
-    for lo, hi in ranges:
-        if hi >= 0x80:
-            return False
-        if any(_is_ascii_letter(cp) for cp in range(lo, hi + 1)):
-            return False
-    return True
+def _has_cased(ranges):
+    """Whether the set holds a character that case-insensitive matching
+    changes (as the compiler of `re` asks)."""
+    return any(_sre.unicode_iscased(cp) for lo, hi in ranges for cp in range(lo, hi + 1))
+
+
+# What \d, \w and \s match without re.ASCII.
+
+@lru_cache(maxsize=1)
+def _every_code_point():
+    return array.array("I", range(_MAX_CP + 1)).tobytes().decode("utf-32-le", "surrogatepass")
+
+
+def _runs_of(source):
+    """The code point ranges that the one-character item `source` matches,
+    asked of `re` over every code point."""
+    return tuple((m.start(), m.end() - 1) for m in re.finditer("(?:%s)+" % source, _every_code_point()))
+
+
+@lru_cache(maxsize=1)
+def _unicode_categories():
+    """\\d, \\w and \\s as the running interpreter's `re` reads them: the
+    generated tables when they were made for its Unicode version, else asked
+    of `re` itself (once)."""
+    if unicodedata.unidata_version == _unicode_classes.UNICODE_VERSION:
+        digit, word, space = _unicode_classes.DIGIT, _unicode_classes.WORD, _unicode_classes.SPACE
+    else:
+        digit, word, space = _runs_of(r"\d"), _runs_of(r"\w"), _runs_of(r"\s")
+    return {_c.CATEGORY_DIGIT: digit, _c.CATEGORY_WORD: word, _c.CATEGORY_SPACE: space}
+
+
+def _category_ranges(code, flags):
+    positive = _ASCII_CATEGORY if flags & _ASCII else _unicode_categories()
+    if code in positive:
+        return list(positive[code])
+    if code in _NEGATED_CATEGORY:
+        return _complement(list(positive[_NEGATED_CATEGORY[code]]))
+    raise _Refused
 
 
 # RE2 spelling.
@@ -203,6 +289,12 @@ def _re2_class_member(lo, hi):
     return one(lo) if lo == hi else one(lo) + "-" + one(hi)
 
 
+def _is_letter_pair(ranges):
+    """Whether the set is exactly an ASCII capital and its small letter."""
+    return (len(ranges) == 2 and ranges[0][0] == ranges[0][1] and ranges[1][0] == ranges[1][1]
+            and 0x41 <= ranges[0][0] <= 0x5A and ranges[1][0] == ranges[0][0] + 0x20)
+
+
 def _re2_set(ranges):
     """RE2 text matching one character of the set (surrogates aside, which a
     UTF-8 text cannot hold)."""
@@ -216,7 +308,15 @@ def _re2_set(ranges):
         if not rest:
             return r"(?s:.)"
         return "[^" + "".join(_re2_class_member(lo, hi) for lo, hi in rest) + "]"
-    return "[" + "".join(_re2_class_member(lo, hi) for lo, hi in ranges) + "]"
+    members = "".join(_re2_class_member(lo, hi) for lo, hi in ranges)
+    if _is_letter_pair(ranges):
+        # RE2 reads [Kk] as a case-folded literal k and folds it by Unicode's
+        # rules wherever it merges it with a neighbouring class (k gains
+        # U+212A, s U+017F); the release Debian 12 ships can also lose a
+        # letter in that merge. A third member that no UTF-8 text holds, a
+        # surrogate, keeps the set a plain class.
+        members += _UNMATCHABLE
+    return "[" + members + "]"
 
 
 # Single-character items on pure-ASCII text: asked of Python's engine itself.
@@ -279,36 +379,89 @@ def _ranges_of_codes(codes):
 
 
 class _Writer:
-    """Writes a parsed pattern as RE2 text, for any text or for ASCII text."""
+    """Writes a parsed pattern as RE2 text, for any text or for ASCII text;
+    exactly, or loosely (see pretest_pattern)."""
 
-    def __init__(self, ascii_text):
+    def __init__(self, ascii_text, loose=False):
         self.ascii_text = ascii_text
+        self.loose = loose
 
     def sequence(self, items, flags):
         return "".join(self.item(op, av, flags) for op, av in items)
 
     def item(self, op, av, flags):
-        if op in _CHAR_OPS:
-            if self.ascii_text:
-                return _re2_set(_ranges_of_codes(_ascii_members(_item_source(op, av), flags)))
-            return _re2_set(self.char_set(op, av, flags))
+        chars = self.one_char(op, av, flags)
+        if chars is not None:
+            return _re2_set(chars)
         if op is _c.SUBPATTERN:
             _group, add_flags, del_flags, body = av
             return "(?:" + self.sequence(body, _combine_flags(flags, add_flags, del_flags)) + ")"
         if op is _c.BRANCH:
-            return "(?:" + "|".join(self.sequence(b, flags) for b in av[1]) + ")"
+            return "(?:" + "|".join(self.branches(av[1], flags)) + ")"
         if op in _REPEAT_OPS:
             return self.repeat(op, av, flags)
         if op is _c.AT:
             return self.assertion(av, flags)
+        if self.loose:
+            if op is _c.ASSERT or op is _c.ASSERT_NOT:
+                return ""
+            if op is _c.ATOMIC_GROUP:
+                return "(?:" + self.sequence(av, flags) + ")"
+            if op is _c.POSSESSIVE_REPEAT:
+                return self.repeat(_c.MAX_REPEAT, av, flags)
         raise _Refused
+
+    # RE2 merges neighbouring alternatives of one character each into one
+    # class, and reads a group holding only such a class as that class, so a
+    # class can arise in RE2 that the text never spells out (K|k is [Kk]).
+    # The writer merges them itself and spells every class it gives RE2.
+
+    def one_char(self, op, av, flags):
+        """The set of characters an item matches when RE2 reads it as one
+        class: a single-character item, or a group or alternation of such;
+        None for anything else."""
+        if op in _CHAR_OPS:
+            if self.ascii_text:
+                return _ranges_of_codes(_ascii_members(_item_source(op, av), flags))
+            return self.char_set(op, av, flags)
+        if op is _c.SUBPATTERN:
+            _group, add_flags, del_flags, body = av
+            if len(body) == 1:
+                return self.one_char(*body[0], _combine_flags(flags, add_flags, del_flags))
+        elif op is _c.BRANCH:
+            sets = [self.one_char_branch(b, flags) for b in av[1]]
+            if all(s is not None for s in sets):
+                return _normalize(r for s in sets for r in s)
+        return None
+
+    def one_char_branch(self, items, flags):
+        return self.one_char(*items[0], flags) if len(items) == 1 else None
+
+    def branches(self, alternatives, flags):
+        """The alternatives as RE2 texts, each run of one-character
+        alternatives merged into one class (an alternation of single
+        characters matches what their union matches)."""
+        out = []
+        run = None
+        for items in alternatives:
+            chars = self.one_char_branch(items, flags)
+            if chars is not None:
+                run = chars if run is None else _normalize(run + chars)
+                continue
+            if run is not None:
+                out.append(_re2_set(run))
+                run = None
+            out.append(self.sequence(items, flags))
+        if run is not None:
+            out.append(_re2_set(run))
+        return out
 
     def repeat(self, op, av, flags):
         lo, hi, body = av
         unbounded = hi == _c.MAXREPEAT
         if lo > _MAX_COUNT or (not unbounded and hi > _MAX_COUNT):
             raise _Refused
-        if _nullable(body):
+        if _nullable(body) and not self.loose:
             raise _Refused
         if unbounded:
             count = {0: "*", 1: "+"}.get(lo, "{%d,}" % lo)
@@ -318,7 +471,9 @@ class _Writer:
             count = "{%d}" % lo
         else:
             count = "{%d,%d}" % (lo, hi)
-        lazy = "?" if op is _c.MIN_REPEAT else ""
+        # A loose pattern only tells whether there is a match: lazy repeats
+        # let RE2 stop at the first one instead of looking for a longer one.
+        lazy = "?" if op is _c.MIN_REPEAT or self.loose else ""
         return "(?:" + self.sequence(body, flags) + ")" + count + lazy
 
     def assertion(self, code, flags):
@@ -327,7 +482,7 @@ class _Writer:
         if code is _c.AT_BEGINNING_STRING:
             return r"\A"
         if code is _c.AT_END:
-            if flags & _MULTILINE:
+            if flags & _MULTILINE or self.loose:
                 return "(?m:$)"
             raise _Refused  # Python's $ also matches before a final line feed
         if code is _c.AT_END_STRING:
@@ -335,7 +490,11 @@ class _Writer:
         if code is _c.AT_BOUNDARY:
             if flags & _ASCII or self.ascii_text:
                 return r"\b"
+            if self.loose:
+                return ""
             raise _NeedsAscii
+        if code is _c.AT_NON_BOUNDARY and self.loose:
+            return ""
         raise _Refused
 
     def char_set(self, op, av, flags):
@@ -351,34 +510,31 @@ class _Writer:
                 items = items[1:]
         else:
             items = [(_c.LITERAL, av)]
-        ranges = []
+        members = []     # characters and ranges
+        categories = []  # what the \d, \w and \s members match
         for iop, iav in items:
             if iop is _c.LITERAL:
-                ranges.append((iav, iav))
+                members.append((iav, iav))
             elif iop is _c.RANGE:
-                ranges.append((iav[0], iav[1]))
+                members.append((iav[0], iav[1]))
             elif iop is _c.CATEGORY:
-                if not flags & _ASCII:
-                    raise _NeedsAscii
-                if iav in _ASCII_CATEGORY:
-                    ranges.extend(_ASCII_CATEGORY[iav])
-                elif iav in _NEGATED_CATEGORY:
-                    ranges.extend(_complement(list(_ASCII_CATEGORY[_NEGATED_CATEGORY[iav]])))
-                else:
-                    raise _Refused
+                categories.extend(_category_ranges(iav, flags))
             else:
                 raise _Refused
-        ranges = _normalize(ranges)
+        members = _normalize(members)
         if flags & _IGNORECASE:
             if flags & _ASCII:
-                ranges = _ascii_case_closure(ranges)
-            elif not _only_ascii_non_letters(ranges):
-                if ranges and ranges[-1][1] >= 0x80:
+                members, categories = _ascii_case_closure(members + categories), []
+            elif _has_cased(members):
+                # re then tests each character's lower case against the
+                # whole set, categories included.
+                if categories or members[-1][1] >= 0x80:
                     raise _NeedsAscii
                 # Unicode folding of ASCII letters: k also matches U+212A, s
                 # U+017F, i U+0130 and U+0131. Python's engine says which.
-                positive = _item_source(_c.IN, [(_c.RANGE, r) for r in ranges])
-                ranges = _ranges_of_codes(_fold_members(positive, flags))
+                positive = _item_source(_c.IN, [(_c.RANGE, r) for r in members])
+                members = _ranges_of_codes(_fold_members(positive, flags))
+        ranges = _normalize(members + categories)
         return _complement(ranges) if negate else ranges
 
 
