@@ -19,6 +19,9 @@ import random
 import re
 import time
 
+import pytest
+
+from conftest import FUZZ_SCALE, fuzz_rounds
 from vexlor import _core_rs
 from vexlor.core.lexer_engine import LexError
 
@@ -166,7 +169,8 @@ def test_known_cases():
     assert failures == []
 
 
+@pytest.mark.fuzz
 def test_random_rule_sets_agree_with_re():
-    done, failures = run_cases(seed=20240611, count=2500, budget_seconds=30)
+    done, failures = run_cases(seed=20240611, count=fuzz_rounds(2500), budget_seconds=30 * FUZZ_SCALE)
     assert failures == [], "\n".join(failures[:10])
     assert done > 200

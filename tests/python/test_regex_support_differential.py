@@ -15,6 +15,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from conftest import fuzz_rounds
 from vexlor import _core_rs
 from vexlor.core import regex_support
 from vexlor.core.lexer_engine import LexError
@@ -298,7 +299,8 @@ def patterns(draw, depth=0):
     return out
 
 
-@settings(max_examples=600, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@pytest.mark.fuzz
+@settings(max_examples=fuzz_rounds(600), derandomize=True, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(
     pattern=patterns(),
     flags=st.sampled_from(_FLAGS),
