@@ -354,6 +354,15 @@ def main_workloads(args):
             print(f"{label:<22}{count:>10}{native / count * 1e9:>15.1f}{python / count * 1e9:>15.1f}"
                   f"{python / native:>7.2f}x{native_nogc / count * 1e9:>15.1f}{python_nogc / count * 1e9:>15.1f}"
                   f"{python_nogc / native_nogc:>7.2f}x")
+
+            def pull():
+                lx.input(text)
+                return list(iter(lx.token, None))
+
+            pulled = best_time(pull, args.repeat)
+            pulled_nogc = best_time(pull, args.repeat, collector=False)
+            print(f"{'':<4}list(iter(lexer.token, None)): {pulled / count * 1e9:.1f} ns/token, {pulled / native:.2f}x "
+                  f"tokenize ({pulled_nogc / count * 1e9:.1f}, {pulled_nogc / native_nogc:.2f}x with the collector paused)")
     sizes = sorted({mb for _, mb in per_size})
     if len(sizes) > 1:
         lo, hi = sizes[0], sizes[-1]
