@@ -18,23 +18,25 @@ Error parser_error(const std::string& message) {
   return package_exception("vexlor.core.production", "ParserError", {text->get()});
 }
 
-void ParseRun::set_lookahead(PyParsedSymbol sym) {
-  la.sym = std::move(sym);
+void ParseRun::lookahead_changed() {
   la.id = ids.lookup(tables, la.sym.sym_type);
   la.fallback = Lookahead::Fallback::Unknown;
 }
 
+void ParseRun::set_lookahead(PyParsedSymbol sym) {
+  la.sym = std::move(sym);
+  lookahead_changed();
+}
+
 Void ParseRun::fetch_lookahead() {
   VX_CHECK(source.next_symbol(la.sym));
-  la.id = ids.lookup(tables, la.sym.sym_type);
-  la.fallback = Lookahead::Fallback::Unknown;
+  lookahead_changed();
   return ok();
 }
 
 Void ParseRun::take_lookahead(PyObject* token) {
   VX_CHECK(symbol_from_token(token, la.sym));
-  la.id = ids.lookup(tables, la.sym.sym_type);
-  la.fallback = Lookahead::Fallback::Unknown;
+  lookahead_changed();
   return ok();
 }
 
@@ -102,8 +104,7 @@ void apply_requests(ParseRun& r) {
 // --- shift -----------------------------------------------------------------------
 
 Void shift(ParseRun& r, const parse::Action& act, uint64_t state) {
-  VX_TRY(auto checked_ok, or_parser_error(parse::check_shift(r.tables, act, state)));
-  (void)checked_ok;
+  VX_CHECK(or_parser_error(parse::check_shift(r.tables, act, state)));
   r.states.push_back(act.target);
   r.with_symbols([&](std::vector<PyParsedSymbol>& s) { s.push_back(std::move(r.la.sym)); });
   if (r.saved) {

@@ -69,6 +69,8 @@ struct ParseRun {
   [[nodiscard]] Void fetch_lookahead();
   // The token object `token` (a result of error_cb) becomes the lookahead.
   [[nodiscard]] Void take_lookahead(PyObject* token);
+  // What is known of the lookahead, found again for a new record.
+  void lookahead_changed();
 
   // Momentary exclusive access to the stack's symbols for one native step.
   template <class F>

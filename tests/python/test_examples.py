@@ -130,3 +130,12 @@ def test_demo_language_on_damaged_programs():
         except ZeroDivisionError:
             outcomes.add("the program's own error")
     assert {"parsed or recovered", "syntax", "lex"} <= outcomes
+
+
+def test_readme_sample(capsys):
+    import re
+
+    readme = open(os.path.join(EXAMPLES, "..", "README.md"), encoding="utf-8").read()
+    code = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
+    exec(compile(code, "README.md", "exec"), {})
+    assert capsys.readouterr().out == "14\n"
