@@ -19,11 +19,6 @@ namespace {
 
 inline constexpr char kGroupName[] = "group";
 
-// fn(*args), by vectorcall.
-Result<Ref> call(PyObject* fn, std::initializer_list<PyObject*> args) {
-  return checked(PyObject_Vectorcall(fn, std::data(args), args.size(), nullptr));
-}
-
 // args[0].name(*args[1:]), by vectorcall; `name` is an interned name that
 // may be nullptr with its error pending.
 Result<Ref> call_method(PyObject* name, std::initializer_list<PyObject*> args) {
@@ -158,7 +153,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
       if (utf8 && !python_rule_may_match(rule, input, byte_pos)) return ok();
       ground.pin(e);
       VX_TRY(Ref position, py_int(pos));
-      VX_TRY(Ref m, call(rule.match.get(), {data.get(), position.get()}));
+      VX_TRY(Ref m, call(rule.match.get(), data.get(), position.get()));
       if (m.get() != Py_None) {
         VX_TRY(Ref zero, py_int(0));
         if (rule.pretest) {

@@ -34,6 +34,17 @@ Void ParseRun::fetch_lookahead() {
   return ok();
 }
 
+void ParseRun::drop_top(uint64_t n) {
+  dropped.clear();
+  with_symbols([&](std::vector<PyParsedSymbol>& s) {
+    const size_t first = s.size() - n;
+    for (size_t i = first; i < s.size(); ++i) dropped.push_back(std::move(s[i].value));
+    s.resize(first);
+    stack->hidden = 0;
+  });
+  dropped.clear();  // released after the stack was given back
+}
+
 Void ParseRun::take_lookahead(PyObject* token) {
   VX_CHECK(symbol_from_token(token, la.sym));
   lookahead_changed();
@@ -134,19 +145,6 @@ Result<Ref> call_with_values(PyObject* f, std::span<const PyParsedSymbol> rhs) {
   return checked(PyObject_Vectorcall(f, argv + 1, rhs.size() | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-// Drops the hidden right-hand side; its values are released after the
-// stack was given back.
-void drop_hidden(ParseRun& r) {
-  r.dropped.clear();
-  r.with_symbols([&](std::vector<PyParsedSymbol>& s) {
-    const size_t first = s.size() - r.stack->hidden;
-    for (size_t i = first; i < s.size(); ++i) r.dropped.push_back(std::move(s[i].value));
-    s.resize(first);
-    r.stack->hidden = 0;
-  });
-  r.dropped.clear();
-}
-
 // A value action: value_funcs[p] called with the values of the right-hand
 // side, which stays on the stack, hidden from Python, meanwhile. Yields the
 // value, or an empty Ref for None (the first value stays).
@@ -165,7 +163,7 @@ Result<Ref> value_action(ParseRun& r, uint64_t p, uint64_t n) {
     return call_with_values(f.get(), std::span(s.data() + (s.size() - n), n));
   }();
   if (!value.ok()) {
-    drop_hidden(r);
+    r.drop_top(n);
     return value;
   }
   if (value->get() == Py_None) return Ref();
@@ -265,8 +263,7 @@ Void reduce_in_place(ParseRun& r, uint64_t p, uint64_t n, Ref value) {
   Result<uint64_t> target = goto_target(r, p, below);
   if (!target.ok()) {
     // The stack at the exit shows what lies below the right-hand side.
-    r.with_symbols([&](std::vector<PyParsedSymbol>&) { r.stack->hidden = n; });
-    drop_hidden(r);
+    r.drop_top(n);
     return std::move(target).error();
   }
   r.states.resize(r.states.size() - n);
@@ -304,7 +301,7 @@ Void reduce(ParseRun& r, const parse::Action& act, uint64_t state) {
     case Reduction::Value: {
       VX_TRY(Ref value, value_action(r, p, n));
       if (r.control && r.control->restart()) {  // the loop top applies it; the result is dropped
-        drop_hidden(r);
+        r.drop_top(n);
         r.states.resize(r.states.size() - n);
         return ok();
       }

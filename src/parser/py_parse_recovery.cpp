@@ -33,7 +33,6 @@ Result<Next> panic_step(ParseRun& r) {
     case parse::PanicStep::InsertError: {
       PyParsedSymbol stand_in = error_symbol(r.la.sym);
       r.saved.emplace(std::move(r.la));
-      r.la = Lookahead{};
       r.set_lookahead(std::move(stand_in));
       r.errorcount = parse::kErrorShifts;
       return Next::Continue;
@@ -51,12 +50,8 @@ Result<Next> pop_in_error_mode(ParseRun& r) {
                         std::to_string(real.lexpos));
   }
   r.states.pop_back();
-  PyParsedSymbol dropped = r.with_symbols([](std::vector<PyParsedSymbol>& s) {
-    PyParsedSymbol top = std::move(s.back());
-    s.pop_back();
-    return top;
-  });
-  return Next::Continue;  // `dropped` is released after the stack was given back
+  r.drop_top(1);
+  return Next::Continue;
 }
 
 }  // namespace

@@ -80,6 +80,10 @@ struct ParseRun {
     return std::forward<F>(f)(stack->symbols);
   }
 
+  // Drops the top n symbols of the stack (a right-hand side, hidden or
+  // not); their values are released after the stack was given back.
+  void drop_top(uint64_t n);
+
   // The loop's step when no action applies (py_parse_recovery.cpp).
   [[nodiscard]] Result<Next> recover();
 };

@@ -12,8 +12,9 @@
 namespace vx {
 namespace {
 
-// An optional unsigned attribute: `fallback` when missing, the converted
-// value when present (a present value never falls back).
+// An optional unsigned attribute: no value when missing, the converted value
+// when present (a present value that fails to convert is an error, never a
+// default).
 Result<std::optional<uint64_t>> optional_u64(PyObject* token, PyObject* name) {
   VX_TRY(Ref v, get_optional_attr(token, name));
   if (!v) return std::optional<uint64_t>();
