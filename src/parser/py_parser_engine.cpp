@@ -22,21 +22,36 @@ Void check_dict(PyObject* obj, std::string_view note) {
 }
 
 // Reads the entries of `dict` in order, calling `entry(key, value)` with
-// strong references. A dict that changes size, or yields more entries than
-// it had, while the conversions run is an internal failure.
+// strong references. A conversion may run Python code (an __index__), which
+// may change the dictionary; reading on would then skip or repeat entries.
+// So the keys are taken before anything runs: every key read must be the
+// next of them, the size must stay, and at the end the dictionary must hold
+// exactly those keys in that order; any change is an internal failure.
 template <class Entry>
 Void for_each_entry(PyObject* dict, Entry&& entry) {
   const Py_ssize_t size = PyDict_GET_SIZE(dict);
-  Py_ssize_t pos = 0, seen = 0;
+  std::vector<Ref> keys;  // strong, so that no new key can take an old one's address
+  keys.reserve(static_cast<size_t>(size));
+  Py_ssize_t pos = 0;
   PyObject* k;
   PyObject* v;
+  while (PyDict_Next(dict, &pos, &k, &v)) keys.push_back(Ref::borrow(k));
+  const auto same_keys = [&] {
+    size_t i = 0;
+    for (Py_ssize_t at = 0; PyDict_Next(dict, &at, &k, &v); ++i) {
+      if (i == keys.size() || k != keys[i].get()) return false;
+    }
+    return i == keys.size();
+  };
+  size_t read = 0;
+  pos = 0;
   while (PyDict_Next(dict, &pos, &k, &v)) {
-    if (++seen > size) panic("dictionary keys changed during iteration");
-    Ref key = Ref::borrow(k);
+    if (read == keys.size() || k != keys[read].get()) panic("dictionary keys changed during iteration");
     Ref value = Ref::borrow(v);
-    VX_CHECK(entry(key.get(), value.get()));
+    VX_CHECK(entry(keys[read++].get(), value.get()));
     if (PyDict_GET_SIZE(dict) != size) panic("dictionary changed size during iteration");
   }
+  if (read != keys.size() || !same_keys()) panic("dictionary keys changed during iteration");
   return ok();
 }
 

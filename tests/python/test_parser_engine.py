@@ -114,18 +114,60 @@ def test_rows_and_keys(LRP):
         e.parse([Tok("a")], None)
 
 
-def test_a_dict_that_changes_while_it_is_read_is_an_internal_failure(LRP):
-    action = {0: {}}
+class Meddle:
+    """An integer whose conversion runs `change` first."""
 
-    class Grow:
-        def __index__(self):
-            action[5] = {}
-            return 1
+    def __init__(self, n, change):
+        self.n, self.change = n, change
 
-    action[Grow()] = {}
+    def __index__(self):
+        self.change()
+        return self.n
+
+
+def swap(d, old, new, value=1):
+    del d[old]
+    d[new] = value
+
+
+@pytest.mark.parametrize("make", [
+    # The size changes.
+    "outer-grow",
+    # A key not yet read goes and another comes, at the same size: the row's table is
+    # compacted, and an entry still in it would be skipped.
+    "row-swap-unread",
+    # The last entry's conversion replaces a key already read: the compacted table puts
+    # the new key where the reading has already passed.
+    "row-swap-last",
+    # An outer key goes and comes back: the order of the states changes.
+    "outer-reinsert",
+    # The same in a goto row.
+    "goto-swap",
+])
+def test_a_dict_that_changes_while_it_is_read_is_an_internal_failure(LRP, make):
+    action, goto = {0: {"a": 2}, 1: {"$end": 0}, 2: {"$end": -1}}, dict(GOTO)
+    if make == "row-swap-unread":
+        row = {k: 1 for k in "abcde"}
+        del row["a"]
+        row["b"] = Meddle(1, lambda: swap(row, "e", "f"))
+        action[0] = row
+    elif make == "row-swap-last":
+        row = {k: 1 for k in "abcde"}
+        del row["a"]
+        row["e"] = Meddle(1, lambda: swap(row, "b", "f"))
+        action[0] = row
+    elif make == "outer-reinsert":
+        inner = action[0]
+        action[1] = {"$end": Meddle(0, lambda: (action.pop(0), action.__setitem__(0, inner)))}
+    elif make == "goto-swap":
+        row = {"S": Meddle(1, lambda: swap(row, "T", "U")), "T": 1}
+        goto = {0: row}
+    elif make == "outer-grow":
+        action[Meddle(3, lambda: action.__setitem__(5, {}))] = {}
     with pytest.raises(BaseException) as info:
-        LRP(3, action, GOTO, NAMES, LENS, [False, False])
+        LRP(3, action, goto, NAMES, LENS, [False, False])
     assert type(info.value).__name__ == "PanicException"
+    assert "changed" in str(info.value)
 
 
 def test_inconsistent_lists_fail_only_when_used(core, LRP):
