@@ -9,6 +9,7 @@
 #include "binding/names.hpp"
 #include "binding/objects.hpp"
 #include "binding/properties.hpp"
+#include "binding/recursion.hpp"
 #include "binding/strings.hpp"
 #include "binding/type_def.hpp"
 #include "common/text.hpp"
@@ -118,6 +119,7 @@ PyGetSetDef kGetSet[] = {
 
 PyObject* token_repr(PyObject* self) {
   return boundary([&]() -> Result<Ref> {
+    VX_TRY(DepthGuard level, DepthGuard::enter(" while getting the repr of an object"));
     PyToken& r = rec(self);
     VX_TRY(auto guard, borrow_shared(r.borrow));
     std::string out = "Token(type=" + quote_name(*r.type) + ", value=" + display_value(r.value.get()) +
@@ -133,7 +135,10 @@ Result<bool> truth(Ref obj) {
   return t != 0;
 }
 
-Result<bool> values_equal(PyObject* a, PyObject* b) { return truth(Ref::steal(PyObject_RichCompare(a, b, Py_EQ))); }
+Result<bool> values_equal(PyObject* a, PyObject* b) {
+  VX_TRY(DepthGuard level, DepthGuard::enter(" in comparison"));
+  return truth(Ref::steal(PyObject_RichCompare(a, b, Py_EQ)));
+}
 
 // Token == other: Result holds Py_True, Py_False or Py_NotImplemented.
 Result<Ref> token_equals(PyObject* self, PyObject* other) {

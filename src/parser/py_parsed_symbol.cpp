@@ -2,6 +2,7 @@
 
 #include "binding/args.hpp"
 #include "binding/properties.hpp"
+#include "binding/recursion.hpp"
 #include "binding/strings.hpp"
 #include "common/text.hpp"
 
@@ -78,7 +79,8 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyObject* symbol_repr(PyObject* self) {
-  return get_property<Obj>(self, [](Obj& o) {
+  return get_property<Obj>(self, [](Obj& o) -> Result<Ref> {
+    VX_TRY(DepthGuard level, DepthGuard::enter(" while getting the repr of an object"));
     return py_str("ParsedSymbol(type=" + quote_name(*o.sym.sym_type) + ", value=" + display_value(o.sym.value.get()) +
                   ")");
   });

@@ -1,4 +1,5 @@
 import gc
+import sys
 
 import pytest
 
@@ -266,3 +267,52 @@ def test_no_leak_over_many_tokens(Token):
         t != 3
 
     assert allocated_growth(work) < 100  # a leak would grow by at least one block per call
+
+
+DEEP = 100_000
+
+
+def chain(make, depth=DEEP):
+    v = None
+    for _ in range(depth):
+        v = make(v)
+    return v
+
+
+@pytest.mark.parametrize("make, prefix", [
+    (lambda core: lambda v: core.Token("x", v), 'Token(type="x", value=Token(type="x", value='),
+    (lambda core: lambda v: core.ParsedSymbol("x", v), 'ParsedSymbol(type="x", value=ParsedSymbol('),
+    # Through containers of the interpreter's own in between.
+    (lambda core: lambda v: core.Token("x", [core.ParsedSymbol("y", (v,))]),
+     'Token(type="x", value=[ParsedSymbol(type="y", value=(Token('),
+])
+def test_printing_values_nested_deeper_than_the_stack_allows(core, make, prefix):
+    # The innermost level that can still be printed says so; nothing overflows the stack.
+    seen = []
+    old = sys.unraisablehook
+    sys.unraisablehook = lambda u: seen.append(type(u.exc_value))
+    try:
+        text = repr(chain(make(core)))
+    finally:
+        sys.unraisablehook = old
+    assert text.startswith(prefix)
+    assert "<unprintable" in text
+    assert seen and set(seen) == {RecursionError}
+
+
+def test_comparing_and_reporting_values_nested_deeper_than_the_stack_allows(core):
+    a, b = chain(lambda v: core.Token("x", v)), chain(lambda v: core.Token("x", v))
+    with pytest.raises(RecursionError):
+        a == b
+    with pytest.raises(RecursionError):
+        a != b
+    # The parser writes repr() of the offending value into its message.
+    engine = core.LRParserEngine(2, {0: {"y": 1}, 1: {"$end": 0}}, {}, ["S'"], [1], [False])
+    old = sys.unraisablehook
+    sys.unraisablehook = lambda u: None
+    try:
+        with pytest.raises(SyntaxError, match=r'^Syntax error at Token\(type="x".*<unprintable') as info:
+            engine.parse([core.Token("x", a)], None)
+    finally:
+        sys.unraisablehook = old
+    assert str(info.value).endswith('(type "x") on line 1, pos 0')
