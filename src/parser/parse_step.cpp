@@ -67,9 +67,10 @@ AfterCallback after_callback(Style style, const CallbackReport& r) noexcept {
   return AfterCallback::Panic;
 }
 
-PanicStep panic_step(bool top_is_error, bool at_end) noexcept {
-  if (!top_is_error) return PanicStep::InsertError;
-  return at_end ? PanicStep::EndOfInput : PanicStep::DiscardToken;
+PanicStep panic_step(bool top_is_error, bool at_end, bool stuck) noexcept {
+  if (top_is_error) return at_end ? PanicStep::EndOfInput : PanicStep::DiscardToken;
+  if (!stuck) return PanicStep::InsertError;
+  return at_end ? PanicStep::EndOfInput : PanicStep::SkipAndInsert;
 }
 
 }  // namespace vx::parse

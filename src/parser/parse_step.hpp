@@ -200,13 +200,26 @@ struct CallbackReport {
 
 // The panic step.
 enum class PanicStep : uint8_t {
-  EndOfInput,    // SyntaxError "Syntax error at EOF on line {}, pos {}"
-  DiscardToken,  // the lookahead is dropped for the next token
-  InsertError,   // the error symbol becomes the lookahead, the real one is set aside
+  EndOfInput,      // SyntaxError "Syntax error at EOF on line {}, pos {}"
+  DiscardToken,    // the lookahead is dropped for the next token
+  InsertError,     // the error symbol becomes the lookahead, the real one is set aside
+  SkipAndInsert,   // the lookahead is dropped for the next token, which the error symbol then stands in for
 };
-[[nodiscard]] PanicStep panic_step(bool top_is_error, bool at_end) noexcept;
+// `stuck`: the error symbol has been inserted kMaxInsertions times since a
+// token was last read (see below).
+[[nodiscard]] PanicStep panic_step(bool top_is_error, bool at_end, bool stuck) noexcept;
 
 // The errorcount that an error symbol insertion and a discard set.
 inline constexpr uint64_t kErrorShifts = 3;
+
+// Insertions of the error symbol before the lookahead is given up. The state
+// in which "error" is shifted can be shared by several contexts; its
+// reduction on the lookahead may then lead to a state with no action for
+// that token, whose top symbol is not "error", so the panic step inserts the
+// error symbol again at the same token, error mode pops back to the same
+// shift, and so on without end. A parse that gets out of such a round does so
+// within a few insertions; after this many it is in a loop, and only reading
+// on (or the end of input) ends it.
+inline constexpr uint32_t kMaxInsertions = 1000;
 
 }  // namespace vx::parse

@@ -31,6 +31,7 @@ void ParseRun::set_lookahead(PyParsedSymbol sym) {
 Void ParseRun::fetch_lookahead() {
   VX_CHECK(source.next_symbol(la.sym));
   lookahead_changed();
+  insertions = 0;
   return ok();
 }
 

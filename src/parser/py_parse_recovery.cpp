@@ -20,23 +20,32 @@ PyParsedSymbol error_symbol(const PyParsedSymbol& real) {
                         real.endlineno, real.lexpos, real.endlexpos};
 }
 
+// The error symbol takes the lookahead's place; the real one is set aside.
+void insert_error_symbol(ParseRun& r) {
+  PyParsedSymbol stand_in = error_symbol(r.la.sym);
+  r.saved.emplace(std::move(r.la));
+  r.set_lookahead(std::move(stand_in));
+  r.errorcount = parse::kErrorShifts;
+  ++r.insertions;
+}
+
 Result<Next> panic_step(ParseRun& r) {
   const bool top_is_error =
       r.with_symbols([](std::vector<PyParsedSymbol>& s) { return *s.back().sym_type == "error"; });
-  switch (parse::panic_step(top_is_error, is_end(r.la.sym))) {
+  switch (parse::panic_step(top_is_error, is_end(r.la.sym), r.insertions >= parse::kMaxInsertions)) {
     case parse::PanicStep::EndOfInput:
       return syntax_error("Syntax error at EOF on line " + std::to_string(r.la.sym.lineno) + ", pos " +
                           std::to_string(r.la.sym.lexpos));
     case parse::PanicStep::DiscardToken:
       VX_CHECK(r.fetch_lookahead());
       return Next::Continue;
-    case parse::PanicStep::InsertError: {
-      PyParsedSymbol stand_in = error_symbol(r.la.sym);
-      r.saved.emplace(std::move(r.la));
-      r.set_lookahead(std::move(stand_in));
-      r.errorcount = parse::kErrorShifts;
+    case parse::PanicStep::SkipAndInsert:
+      VX_CHECK(r.fetch_lookahead());
+      insert_error_symbol(r);
       return Next::Continue;
-    }
+    case parse::PanicStep::InsertError:
+      insert_error_symbol(r);
+      return Next::Continue;
   }
   return Next::Continue;
 }

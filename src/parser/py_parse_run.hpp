@@ -53,6 +53,7 @@ struct ParseRun {
   Lookahead la;
   std::optional<Lookahead> saved;  // the real lookahead while the error symbol stands in
   uint64_t errorcount = 0;
+  uint32_t insertions = 0;  // error symbols inserted since a token was last read
   std::optional<uint32_t> error_id;
   parse::SymbolIdCache ids;
   parse::LookupCache<parse::OwnLookup> actions;    // own_action by (state, id)

@@ -148,9 +148,20 @@ TEST(ParseStep, RecoveryAfterTheCallback) {
     EXPECT_EQ(after_callback(c.style, c.r), c.expected)
         << static_cast<int>(c.style) << c.r.errok << c.r.restart << c.r.has_result << c.r.at_end;
   }
-  EXPECT_EQ(panic_step(false, true), PanicStep::InsertError);
-  EXPECT_EQ(panic_step(true, true), PanicStep::EndOfInput);
-  EXPECT_EQ(panic_step(true, false), PanicStep::DiscardToken);
+  // (top is error, at end, stuck): being stuck matters only where the error symbol would be inserted.
+  struct Panic {
+    bool top_is_error, at_end, stuck;
+    PanicStep expected;
+  };
+  const Panic panics[] = {
+      {false, true, false, PanicStep::InsertError},       {false, false, false, PanicStep::InsertError},
+      {true, true, false, PanicStep::EndOfInput},         {true, false, false, PanicStep::DiscardToken},
+      {true, true, true, PanicStep::EndOfInput},          {true, false, true, PanicStep::DiscardToken},
+      {false, true, true, PanicStep::EndOfInput},         {false, false, true, PanicStep::SkipAndInsert},
+  };
+  for (const Panic& c : panics) {
+    EXPECT_EQ(panic_step(c.top_is_error, c.at_end, c.stuck), c.expected) << c.top_is_error << c.at_end << c.stuck;
+  }
   EXPECT_EQ(style_named("core"), Style::Core);
   EXPECT_EQ(style_named("Core"), std::nullopt);
   EXPECT_EQ(style_named(std::string_view("vex\0", 4)), std::nullopt);

@@ -212,6 +212,43 @@ def test_requests_left_after_a_return_wait_for_the_next_parse(core, stmts):
     assert e.parse(toks("a = 1 ;"), None, value_funcs=FUNCS, control=control) == [("a", 1)]
 
 
+def shared_error_state(core, semicolon):
+    """S : '(' B ')' | B ';' (or | B), B : error | 'x'. The state after "error" is shared by
+    both contexts of B, so it reduces on ';' (and $end) inside the parentheses too, where
+    nothing follows B but ')': the panic step would insert the error symbol at the same
+    token for ever."""
+    from grammars import build
+
+    second = ["B", "';'"] if semicolon else ["B"]
+    rules = [("S", ["'('", "B", "')'"]), ("S", second), ("B", ["error"]), ("B", ["'x'"])]
+    return build(core, [], rules, "S").engine(core)
+
+
+@pytest.mark.parametrize("style", ["core", "vex", "mox"])
+@pytest.mark.parametrize("semicolon, text, ends, ends_with_cb", [
+    # Stuck at ';': the token is given up, and at the end of input the parse fails.
+    (True, "(;", "eof", "eof"),
+    # Stuck at the first ';': it is given up, the next token skipped, and ')' accepted.
+    (True, "(;y)", "(", "("),
+    (True, "(;;)", "(", "("),
+    # Stuck at the end of input itself: the callback (asked at $end) ends vex and mox with None.
+    (False, "(", "eof", {"core": "eof", "vex": None, "mox": None}),
+])
+def test_an_error_symbol_inserted_for_ever_gives_up_the_token(core, style, semicolon, text, ends, ends_with_cb):
+    e = shared_error_state(core, semicolon)
+    for cb, expected in ((None, ends), (Recorder(), ends_with_cb)):
+        if isinstance(expected, dict):
+            expected = expected[style]
+        stream = [core.Token(c, c, 1, i) for i, c in enumerate(text)]
+        if expected == "eof":
+            with pytest.raises(SyntaxError, match=r"^Syntax error at EOF on line 1, pos 0$"):
+                e.parse(stream, None, cb, recovery_style=style)
+        else:
+            assert e.parse(stream, None, cb, recovery_style=style) == expected
+        if cb:
+            assert len(cb.seen) == 1  # errorcount stays 3 while the tokens are given up
+
+
 STYLE_ACTIONS = ["none", "token", "errok", "restart", "errok_token", "raise"]
 
 

@@ -11,10 +11,12 @@ TERMINALS = ["a", "b", "c", "d"]
 NONTERMINALS = ["S", "A", "B", "C"]
 
 
-def random_grammar(core, rng, terminal_in_every_rule=False):
+def random_grammar(core, rng, terminal_in_every_rule=False, error_rules=False):
     """A random grammar, and its productions in final numbering. With
     `terminal_in_every_rule`, no symbol derives itself or the empty string, so
-    a parse cannot reduce for ever without reading."""
+    a parse cannot reduce for ever without reading ("error" counts as a
+    terminal: it is shifted only after an insertion). With `error_rules`,
+    right-hand sides may hold "error"."""
     g = core.Grammar(TERMINALS)
     levels = []
     if rng.random() < 0.6:
@@ -24,7 +26,9 @@ def random_grammar(core, rng, terminal_in_every_rule=False):
     for _ in range(rng.randrange(2, 9)):
         name = rng.choice(NONTERMINALS)
         syms = [rng.choice(TERMINALS + NONTERMINALS) for _ in range(rng.randrange(0, 4))]
-        if terminal_in_every_rule and not set(syms) & set(TERMINALS):
+        if error_rules and rng.random() < 0.5:
+            syms.insert(rng.randrange(len(syms) + 1), "error")
+        if terminal_in_every_rule and not set(syms) & set(TERMINALS + ["error"]):
             syms.insert(rng.randrange(len(syms) + 1), rng.choice(TERMINALS))
         rules.append((name, syms))
     for name, syms in rules:
@@ -126,3 +130,39 @@ def test_random_grammars_parse_random_streams_in_every_style(core):
             except OverflowError:
                 outcomes.add("callback")
     assert {"value", "syntax"} <= outcomes  # the random streams reach both ends
+
+
+@pytest.mark.fuzz
+def test_recovery_through_error_rules_always_ends(core):
+    """Error rules whose shift state several contexts share can send the panic
+    step round the same token for ever; every parse must still end. Every
+    reduction goes through reduce_cb, which counts them: a parse that ends
+    makes a bounded number."""
+    from grammars import Tok
+
+    class Endless(Exception):
+        pass
+
+    rng = random.Random(1210)
+    outcomes = set()
+    for _ in range(fuzz_rounds(300)):
+        g, rules = random_grammar(core, rng, terminal_in_every_rule=True, error_rules=True)
+        names, lens = [n for n, _ in rules], [len(s) for _, s in rules]
+        engine = core.LRParserEngine.from_table(g.build_table(), names, lens, [True] * len(rules))
+        for style in ("core", "vex", "mox"):
+            for with_cb in (False, True):
+                stream = [Tok(rng.choice(TERMINALS)) for _ in range(rng.randrange(8))]
+                reductions = [0]
+
+                def reduce_cb(p, result, rhs):
+                    reductions[0] += 1
+                    if reductions[0] > 200_000:
+                        raise Endless(names, rules, [t.type for t in stream], style, with_cb)
+                    return p
+
+                try:
+                    engine.parse(stream, reduce_cb, (lambda tok: None) if with_cb else None, recovery_style=style)
+                    outcomes.add("value")
+                except SyntaxError:
+                    outcomes.add("syntax")
+    assert outcomes == {"value", "syntax"}
