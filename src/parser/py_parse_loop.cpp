@@ -7,6 +7,7 @@
 #include "binding/imports.hpp"
 #include "binding/names.hpp"
 #include "binding/objects.hpp"
+#include "binding/signals.hpp"
 #include "binding/thread_bound.hpp"
 #include "parser/py_parse_run.hpp"
 
@@ -328,7 +329,9 @@ Void reduce(ParseRun& r, const parse::Action& act, uint64_t state) {
 // --- the loop ----------------------------------------------------------------------
 
 Result<Ref> run(ParseRun& r) {
+  SignalPoll poll;  // a run of reductions over native records calls no Python
   for (;;) {
+    if (poll.interrupted()) return Error::pending();
     if (r.control) apply_requests(r);
     const uint64_t state = r.states.back();
     const parse::Action act = next_action(r, state);

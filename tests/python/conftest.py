@@ -1,6 +1,11 @@
 import gc
 import os
+import select
+import signal
+import subprocess
 import sys
+import textwrap
+import time
 
 import pytest
 
@@ -52,3 +57,31 @@ def allocated_growth(fn, warmup=50, rounds=2000):
         return sys.getallocatedblocks() - before
 
     return min(batch(), batch())
+
+
+def seconds_to_interrupt(setup, loop, after=0.2, limit=20.0):
+    """Runs `setup`, then `loop` (code that would not end by itself) in a fresh
+    interpreter, sends it SIGINT `after` seconds into the loop, and returns
+    the seconds from the signal until the loop ended with KeyboardInterrupt
+    (None if it did not end within `limit`; the child is then killed)."""
+    code = textwrap.dedent(setup) + textwrap.dedent(f"""
+        print("ready", flush=True)
+        try:
+            {loop}
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+        """)
+    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(after)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        ready, _, _ = select.select([child.stdout], [], [], limit)
+        if not ready:
+            return None
+        assert child.stdout.readline().strip() == "interrupted"
+        return time.monotonic() - sent
+    finally:
+        child.kill()
+        child.communicate()

@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from conftest import allocated_growth
+from conftest import allocated_growth, seconds_to_interrupt
 from grammars import Tok, build, calculator, statements, toks
 
 
@@ -410,6 +410,18 @@ def test_parses_grow_no_memory(core):
     assert allocated_growth(round_, rounds=1000) < 50
     kept.clear()
     gc.collect()
+
+
+def test_ctrl_c_stops_a_parse_that_calls_no_python(core):
+    # State 1 reduces A -> x on $end and the goto of A leads back to state 1: a
+    # loop of default reductions over native records, with a stack that stays flat.
+    setup = """
+        from vexlor import _core_rs as core
+        engine = core.LRParserEngine(2, {0: {"x": 1}, 1: {"$end": -1}}, {0: {"A": 1}}, ["S'", "A"], [1, 1],
+                                     [False, False])
+        """
+    seconds = seconds_to_interrupt(setup, 'engine.parse([core.Token("x", "x")], None)')
+    assert seconds is not None and seconds < 1.0
 
 
 def test_whole_road_with_the_lexer(core):
