@@ -1,5 +1,6 @@
 #include "binding/args.hpp"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -53,9 +54,14 @@ Error keyword_error(const Signature& sig, const char* what, PyObject* name) {
   return Error::from_object(std::move(exc));
 }
 
+// Parameter names are ASCII; a keyword that is not ASCII text
+// cannot be one of them.
 int find_param(const Signature& sig, PyObject* name, int from, int to) {
+  if (!PyUnicode_Check(name) || !PyUnicode_IS_ASCII(name)) return -1;
+  const auto length = static_cast<size_t>(PyUnicode_GET_LENGTH(name));
+  const void* text = PyUnicode_DATA(name);
   for (int i = from; i < to; ++i) {
-    if (PyUnicode_CompareWithASCIIString(name, sig.names[i]) == 0) return i;
+    if (sig.name_lengths[i] == length && std::memcmp(text, sig.names[i], length) == 0) return i;
   }
   return -1;
 }

@@ -26,6 +26,7 @@ namespace vx {
 struct Signature {
   const char* function;             // "Token.__new__" or "version": messages add "()"
   const char* const* names;         // every parameter name, in order
+  const uint8_t* name_lengths;      // their lengths in bytes
   uint8_t count;                    // number of names
   uint8_t positional;               // parameters that may be given by position
   uint8_t required_positional;      // the first N positional parameters are required
@@ -183,9 +184,19 @@ struct SignatureOf {
     return out;
   }();
 
+  static constexpr auto length_table = [] {
+    std::array<uint8_t, count == 0 ? 1 : count> out{};
+    for (size_t i = 0; i < count; ++i) {
+      if (parsed.lengths[i] > 255) throw "parameter name too long";
+      out[i] = static_cast<uint8_t>(parsed.lengths[i]);
+    }
+    return out;
+  }();
+
   static constexpr Signature signature{
       .function = function_name.data(),
       .names = name_table.data(),
+      .name_lengths = length_table.data(),
       .count = static_cast<uint8_t>(count),
       .positional = static_cast<uint8_t>(parsed.positional),
       .required_positional = static_cast<uint8_t>(parsed.required_positional),

@@ -34,6 +34,15 @@ def test_arguments_bind_by_position_and_keyword():
     assert probe.bind(1, 2, d=4) == (1, 2, None, 4, None)
     assert probe.bind(1, 2, 3, e=5, d=4) == (1, 2, 3, 4, 5)
 
+    class Name(str):
+        pass
+
+    # Keywords are matched by their text, whatever the str object: a subclass, or a
+    # non-ASCII near miss.
+    assert probe.bind(1, 2, **{Name("d"): 4, Name("c"): 3}) == (1, 2, 3, 4, None)
+    with pytest.raises(TypeError, match="unexpected keyword argument '\u00e9'"):
+        probe.bind(1, 2, d=4, **{"\u00e9": 0})
+
 
 class Index:
     def __init__(self, n):
