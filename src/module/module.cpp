@@ -8,7 +8,8 @@
 #include "lr_table/py_lr_table.hpp"
 #include "parser/py_parsed_symbol.hpp"
 #include "parser/py_parser_engine.hpp"
-#include "parser/py_parser_objects.hpp"
+#include "parser/py_parser_control.hpp"
+#include "parser/py_token_cursor.hpp"
 #include "reduction/py_production_view.hpp"
 #include "reduction/py_reduction_data.hpp"
 

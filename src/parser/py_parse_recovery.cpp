@@ -1,7 +1,6 @@
 // Error recovery: what the parse loop does when the table has no action for
 // the current state and lookahead. The decisions themselves are plain
 // (parse_step.hpp); this file calls error_cb and carries them out.
-#include "binding/convert.hpp"
 #include "binding/objects.hpp"
 #include "binding/strings.hpp"
 #include "common/text.hpp"
@@ -16,92 +15,91 @@ Error syntax_error(std::string message) { return Error::make(PyExc_SyntaxError, 
 
 // The error symbol standing in for `real`: type "error", the same value and positions.
 PyParsedSymbol error_symbol(const PyParsedSymbol& real) {
-  return PyParsedSymbol{std::make_shared<const std::string>("error"), real.value.share(), real.lineno,
-                        real.endlineno, real.lexpos, real.endlexpos};
-}
-
-// The error symbol takes the lookahead's place; the real one is set aside.
-void insert_error_symbol(ParseRun& r) {
-  PyParsedSymbol stand_in = error_symbol(r.la.sym);
-  r.saved.emplace(std::move(r.la));
-  r.set_lookahead(std::move(stand_in));
-  r.errorcount = parse::kErrorShifts;
-  ++r.insertions;
-}
-
-Result<Next> panic_step(ParseRun& r) {
-  const bool top_is_error =
-      r.with_symbols([](std::vector<PyParsedSymbol>& s) { return *s.back().sym_type == "error"; });
-  switch (parse::panic_step(top_is_error, is_end(r.la.sym), r.insertions >= parse::kMaxInsertions)) {
-    case parse::PanicStep::EndOfInput:
-      return syntax_error("Syntax error at EOF on line " + std::to_string(r.la.sym.lineno) + ", pos " +
-                          std::to_string(r.la.sym.lexpos));
-    case parse::PanicStep::DiscardToken:
-      VX_CHECK(r.fetch_lookahead());
-      return Next::Continue;
-    case parse::PanicStep::SkipAndInsert:
-      VX_CHECK(r.fetch_lookahead());
-      insert_error_symbol(r);
-      return Next::Continue;
-    case parse::PanicStep::InsertError:
-      insert_error_symbol(r);
-      return Next::Continue;
-  }
-  return Next::Continue;
-}
-
-// No action while the error symbol is the lookahead: pop one state, or give up.
-Result<Next> pop_in_error_mode(ParseRun& r) {
-  if (r.depth() <= 1) {
-    const PyParsedSymbol& real = r.saved->sym;
-    return syntax_error("Syntax error at " + display_repr(real.value.get()) + " (type " +
-                        quote_name(*real.sym_type) + ") on line " + std::to_string(real.lineno) + ", pos " +
-                        std::to_string(real.lexpos));
-  }
-  r.states.pop_back();
-  r.drop_top(1);
-  return Next::Continue;
+  static const auto name = std::make_shared<const std::string>("error");
+  return PyParsedSymbol{name, real.value.share(), real.lineno, real.endlineno, real.lexpos, real.endlexpos};
 }
 
 }  // namespace
 
-Result<Next> ParseRun::recover() {
-  if (saved) return pop_in_error_mode(*this);
-  if (!error_cb || errorcount != 0) return panic_step(*this);
+// The error symbol takes the lookahead's place; the real one is set aside.
+void ParseRun::insert_error_symbol() {
+  PyParsedSymbol stand_in = error_symbol(la_.sym);
+  saved_.emplace(std::move(la_));
+  set_lookahead(std::move(stand_in));
+  errorcount_ = parse::kErrorShifts;
+  ++insertions_;
+}
 
-  VX_TRY(Ref copy, wrap_symbol(la.sym.clone_symbol()));
-  VX_TRY(Ref cb_result, checked(PyObject_CallOneArg(error_cb, copy.get())));
+Result<ParseRun::Next> ParseRun::panic_step() {
+  const bool top_is_error = *stack().top_symbol().sym_type == "error";
+  switch (parse::panic_step(top_is_error, is_end(la_.sym), insertions_ >= parse::kMaxInsertions)) {
+    case parse::PanicStep::EndOfInput:
+      return syntax_error("Syntax error at EOF on line " + std::to_string(la_.sym.lineno) + ", pos " +
+                          std::to_string(la_.sym.lexpos));
+    case parse::PanicStep::DiscardToken:
+      VX_CHECK(fetch_lookahead());
+      return Next::Continue;
+    case parse::PanicStep::SkipAndInsert:
+      VX_CHECK(fetch_lookahead());
+      insert_error_symbol();
+      return Next::Continue;
+    case parse::PanicStep::InsertError:
+      insert_error_symbol();
+      return Next::Continue;
+  }
+  return Next::Continue;
+}
+
+// No action while the error symbol is the lookahead: pop one entry, or give up.
+Result<ParseRun::Next> ParseRun::pop_in_error_mode() {
+  if (stack().depth() <= 1) {
+    const PyParsedSymbol& real = saved_->sym;
+    return syntax_error("Syntax error at " + display_repr(real.value.get()) + " (type " +
+                        quote_name(*real.sym_type) + ") on line " + std::to_string(real.lineno) + ", pos " +
+                        std::to_string(real.lexpos));
+  }
+  stack().pop(1);
+  return Next::Continue;
+}
+
+Result<ParseRun::Next> ParseRun::recover() {
+  if (saved_) return pop_in_error_mode();
+  if (!opt_.error_cb || errorcount_ != 0) return panic_step();
+
+  VX_TRY(Ref copy, wrap_symbol(la_.sym.clone_symbol()));
+  VX_TRY(Ref cb_result, checked(PyObject_CallOneArg(opt_.error_cb, copy.get())));
   copy.reset();
+  PyParserControl* control = opt_.control;
   const parse::CallbackReport report{
       control && control->errok(),
       control && control->restart(),
       cb_result.get() != Py_None,
-      is_end(la.sym),
+      is_end(la_.sym),
   };
-  switch (parse::after_callback(style, report)) {
+  switch (parse::after_callback(opt_.style, report)) {
     case parse::AfterCallback::Resume: {
       if (control) control->take_errok();
-      saved.reset();
+      saved_.reset();
       if (cb_result.get() != Py_None) {
         VX_CHECK(take_lookahead(cb_result.get()));
       } else {
         VX_CHECK(fetch_lookahead());
       }
-      errorcount = 0;
+      errorcount_ = 0;
       return Next::Continue;
     }
     case parse::AfterCallback::ReturnResult:
-      result = std::move(cb_result);
+      result_ = std::move(cb_result);
       return Next::Return;
     case parse::AfterCallback::ReturnNone:
-      result = Ref::none();
+      result_ = Ref::none();
       return Next::Return;
     case parse::AfterCallback::Discard:
       VX_CHECK(fetch_lookahead());
-      errorcount = parse::kErrorShifts;
+      errorcount_ = parse::kErrorShifts;
       return Next::Continue;
     case parse::AfterCallback::Panic:
-      return panic_step(*this);
+      return panic_step();
   }
   return Next::Continue;
 }

@@ -128,6 +128,7 @@ Result<ParseProgram> production_lists(PyObject* names, PyObject* lens, PyObject*
 Result<Ref> finish(PyTypeObject* tp, ParseProgram e, std::shared_ptr<const ParserTables> tables) {
   e.prod_lhs.reserve(e.prod_names.size());
   for (const auto& name : e.prod_names) e.prod_lhs.push_back(tables->symbol_id(*name));
+  e.error_id = tables->symbol_id("error");
   e.tables = std::move(tables);
   return new_box<Engine>(tp, std::move(e));
 }

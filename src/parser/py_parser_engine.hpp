@@ -1,6 +1,7 @@
 // The Python class LRParserEngine: compact tables plus the per-production
-// lists of one grammar. An engine never changes after construction; its
-// method `parse` (py_parse_loop.cpp) runs one parse per call.
+// lists of one grammar. An engine never changes after construction (its
+// parses only share a spare set of lookup caches through it); its method
+// `parse` (py_parse_entry.cpp) runs one parse per call.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "binding/args.hpp"
 #include "binding/borrow.hpp"
 #include "binding/error.hpp"
+#include "parser/parse_step.hpp"
 #include "parser/tables.hpp"
 
 namespace vx {
@@ -29,6 +31,7 @@ struct ParseProgram {
   std::vector<std::shared_ptr<const std::string>> prod_names;  // left-hand side of production p
   std::vector<uint64_t> prod_lens;                               // right-hand-side length of p
   std::vector<std::optional<uint32_t>> prod_lhs;                 // symbol id of prod_names[p]
+  std::optional<uint32_t> error_id;                              // the id of "error"
   size_t custom_count = 0;             // the length of has_custom_func
   std::vector<Reduction> reduction;    // for p below the lengths of prod_names and has_custom_func
   std::shared_ptr<const ParserTables> tables;
@@ -38,6 +41,7 @@ struct PyParserEngine {
   explicit PyParserEngine(ParseProgram p) : program(std::move(p)) {}
   BorrowFlag borrow;
   const ParseProgram program;
+  parse::CacheShelf caches;  // what parses learn of the tables, kept between them
 };
 
 [[nodiscard]] Result<PyTypeObject*> parser_engine_type();

@@ -1,5 +1,6 @@
 #include "parser/py_token_intake.hpp"
 
+#include <cstring>
 #include <limits>
 
 #include "binding/convert.hpp"
@@ -7,7 +8,7 @@
 #include "binding/objects.hpp"
 #include "binding/strings.hpp"
 #include "lexer/py_token.hpp"
-#include "parser/py_parser_objects.hpp"
+#include "parser/py_token_cursor.hpp"
 
 namespace vx {
 namespace {
@@ -82,8 +83,11 @@ Void symbol_from_token(PyObject* token, PyParsedSymbol& out) {
 }
 
 Void end_marker(PyParsedSymbol& out) {
-  VX_TRY(Ref value, py_str("$end"));
-  out = PyParsedSymbol::make("$end", std::move(value), 1, 1, 0, 0);
+  static const auto name = std::make_shared<const std::string>("$end");
+  PyObject* value = PyUnicode_New(4, 127);  // a fresh str every time
+  if (!value) return Error::pending();
+  std::memcpy(PyUnicode_1BYTE_DATA(value), "$end", 4);
+  out = PyParsedSymbol{name, Ref::steal(value), 1, 1, 0, 0};
   return ok();
 }
 

@@ -3,7 +3,7 @@
 // subclass, and the package's invoke runs the action on that view.
 #include "binding/names.hpp"
 #include "binding/objects.hpp"
-#include "parser/py_parse_proxy.hpp"
+#include "reduction/py_proxy_reduction.hpp"
 #include "reduction/py_production_view.hpp"
 #include "reduction/py_reduction_data.hpp"
 

@@ -169,8 +169,9 @@ TEST(ParseStep, RecoveryAfterTheCallback) {
 
 TEST(ParseStep, CachesAnswerAsTheTablesDo) {
   auto t = tables();
-  // Every (state, id) pair, asked twice in a scrambled order, agrees with the table.
-  LookupCache<OwnLookup> cache;
+  // Every (state, id) pair, asked twice in a scrambled order of a cache smaller than
+  // the pairs, agrees with the table.
+  LookupCache<OwnLookup> cache(1);
   std::vector<std::pair<uint64_t, uint32_t>> keys;
   for (uint64_t state = 0; state < 6; ++state)
     for (uint32_t id = 0; id < t->num_symbols() + 1; ++id) keys.emplace_back(state, id);
@@ -194,6 +195,18 @@ TEST(ParseStep, CachesAnswerAsTheTablesDo) {
     EXPECT_EQ(ids.lookup(*t, plus_again), t->symbol_id("+"));
     EXPECT_EQ(ids.lookup(*t, unknown), std::nullopt);
   }
+}
+
+TEST(ParseStep, OneSpareSetOfCachesPerEngine) {
+  auto t = tables();
+  CacheShelf shelf;
+  std::unique_ptr<LookupCaches> first = shelf.take(*t);
+  LookupCaches* kept = first.get();
+  std::unique_ptr<LookupCaches> nested = shelf.take(*t);  // the first is out: a new set
+  EXPECT_NE(nested.get(), kept);
+  shelf.put_back(std::move(first));
+  shelf.put_back(std::move(nested));  // the shelf is full: this set is dropped
+  EXPECT_EQ(shelf.take(*t).get(), kept);
 }
 
 }  // namespace
