@@ -15,6 +15,7 @@
 #include "common/panic.hpp"
 #include "grammar/digraph.hpp"
 #include "grammar/grammar.hpp"
+#include "grammar/nullable.hpp"
 
 namespace vx {
 
@@ -89,41 +90,12 @@ const SymbolSets& Grammar::compute_first() {
   const size_t n_sym = num_symbols();
   const RuleNodes rules(*this);
 
-  // Rules deriving the empty sequence, by a counting worklist over the
-  // productions 1, 2, ... . A non-rule symbol derives it only when it is
-  // the empty text itself (which is the marker).
-  std::vector<uint8_t> nullable(n_sym, 0);
-  {
-    std::vector<uint32_t> pending(productions_.size(), 0);
-    std::vector<std::vector<uint32_t>> occurs(rules.symbol.size());  // rule node -> productions
-    std::vector<SymbolId> work;
-    auto mark = [&](SymbolId s) {
-      if (!nullable[s]) {
-        nullable[s] = 1;
-        work.push_back(s);
-      }
-    };
-    for (uint32_t p = 1; p < productions_.size(); ++p) {
-      bool blocked = false;
-      for (SymbolId s : productions_[p].syms) {
-        if (rules.is_rule(s)) {
-          ++pending[p];
-        } else if (s != kEmptySymbol) {
-          blocked = true;
-        }
-      }
-      if (blocked) continue;
-      for (SymbolId s : productions_[p].syms)
-        if (rules.is_rule(s)) occurs[rules.node_of[s]].push_back(p);
-      if (pending[p] == 0) mark(productions_[p].name);
-    }
-    while (!work.empty()) {
-      const SymbolId s = work.back();
-      work.pop_back();
-      for (uint32_t p : occurs[rules.node_of[s]])
-        if (--pending[p] == 0) mark(productions_[p].name);
-    }
-  }
+  // Rules deriving the empty sequence. A non-rule symbol derives it only
+  // when it is the empty text itself (which is the marker).
+  const std::vector<uint8_t> nullable = nullable_rules(
+      n_sym, productions_.size(), [&](uint32_t p) -> const std::vector<SymbolId>& { return productions_[p].syms; },
+      [&](uint32_t p) { return productions_[p].name; }, [&](SymbolId s) { return rules.is_rule(s); },
+      [](SymbolId s) { return s == kEmptySymbol; });
   auto derives_empty = [&](SymbolId s) { return rules.is_rule(s) ? nullable[s] != 0 : s == kEmptySymbol; };
 
   // FIRST without the marker: rule n begins with symbol s when s stands in

@@ -5,6 +5,7 @@
 
 #include "common/panic.hpp"
 #include "grammar/digraph.hpp"
+#include "grammar/nullable.hpp"
 
 namespace vx {
 
@@ -13,35 +14,11 @@ constexpr uint32_t kNoNode = std::numeric_limits<uint32_t>::max();
 }
 
 std::vector<uint8_t> nullable_rules(const GrammarIndex& gi) {
-  // Counting worklist: a production vanishes once all its symbols do; a
-  // symbol that is not a rule name never does.
-  std::vector<uint8_t> nullable(gi.num_symbols, 0);
-  std::vector<uint32_t> pending(gi.num_productions, 0);
-  std::vector<std::vector<uint32_t>> occurs(gi.num_symbols);
-  std::vector<SymbolId> work;
-  auto mark = [&](SymbolId s) {
-    if (!nullable[s]) {
-      nullable[s] = 1;
-      work.push_back(s);
-    }
-  };
-  for (uint32_t p = 1; p < gi.num_productions; ++p) {
-    bool blocked = false;
-    for (SymbolId s : gi.rhs_of(p)) {
-      if (gi.productions_of(s).empty()) blocked = true;
-    }
-    if (blocked) continue;
-    for (SymbolId s : gi.rhs_of(p)) occurs[s].push_back(p);
-    pending[p] = gi.rhs_len(p);
-    if (pending[p] == 0) mark(gi.prod_name[p]);
-  }
-  while (!work.empty()) {
-    const SymbolId s = work.back();
-    work.pop_back();
-    for (uint32_t p : occurs[s])
-      if (--pending[p] == 0) mark(gi.prod_name[p]);
-  }
-  return nullable;
+  // A symbol that is not a rule name never vanishes.
+  return nullable_rules(
+      gi.num_symbols, gi.num_productions, [&](uint32_t p) { return gi.rhs_of(p); },
+      [&](uint32_t p) { return gi.prod_name[p]; }, [&](SymbolId s) { return !gi.productions_of(s).empty(); },
+      [](SymbolId) { return false; });
 }
 
 LalrAnalysis analyse_lalr(const GrammarIndex& gi, const Lr0Automaton& lr0) {
