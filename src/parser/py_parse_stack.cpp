@@ -46,8 +46,8 @@ void ParseStack::check_invariant() const noexcept {
 #endif
 }
 
-void ParseStack::push(uint64_t state, PyParsedSymbol sym) {
-  change([&] { entries_.push_back(Entry{state, std::move(sym)}); });
+void ParseStack::push(uint64_t state, PyParsedSymbol&& sym) {
+  change([&] { entries_.emplace_back(state, std::move(sym)); });
 }
 
 void ParseStack::pop(size_t n) {
@@ -69,7 +69,7 @@ void ParseStack::split_top(size_t n, std::vector<PyParsedSymbol>& out) {
 void ParseStack::reduce_top(size_t n, const std::shared_ptr<const std::string>& name, uint64_t target, Ref value) {
   change([&] {
     if (n == 0) {
-      entries_.push_back(Entry{target, PyParsedSymbol{name, value ? std::move(value) : Ref::none(), 1, 1, 0, 0}});
+      entries_.emplace_back(target, PyParsedSymbol{name, value ? std::move(value) : Ref::none(), 1, 1, 0, 0});
       return;
     }
     const size_t first = entries_.size() - n;

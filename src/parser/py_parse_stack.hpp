@@ -47,7 +47,7 @@ class ParseStack {
 
   // --- what the loop does ---------------------------------------------------------
   // Pushes `state` with the symbol that led to it.
-  void push(uint64_t state, PyParsedSymbol sym);
+  void push(uint64_t state, PyParsedSymbol&& sym);
   // Drops the top n entries (n below the depth).
   void pop(size_t n);
   // Moves the symbols of the top n entries into `out` (leftmost first) and
