@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "binding/error.hpp"
+#include "parser/lookup_cache.hpp"
 #include "parser/parse_step.hpp"
 #include "parser/py_parse_stack.hpp"
 #include "parser/py_parser_control.hpp"

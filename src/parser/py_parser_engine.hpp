@@ -13,7 +13,7 @@
 #include "binding/args.hpp"
 #include "binding/borrow.hpp"
 #include "binding/error.hpp"
-#include "parser/parse_step.hpp"
+#include "parser/lookup_cache.hpp"
 #include "parser/tables.hpp"
 
 namespace vx {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <memory>
 #include <vector>
 
+#include "parser/lookup_cache.hpp"
 #include "parser/parse_step.hpp"
 
 namespace vx::parse {
