@@ -20,6 +20,23 @@ def fuzz_rounds(n):
     return n * FUZZ_SCALE
 
 
+def damage(items, rng, insert, replace=None):
+    """Changes the list `items` by one to three random edits: an item dropped,
+    one inserted (made by `insert()`), or one replaced by `replace()` (without
+    `replace`, swapped with the next one)."""
+    for _ in range(rng.randrange(1, 4)):
+        i = rng.randrange(len(items) + 1)
+        op = rng.randrange(3)
+        if op == 0 and i < len(items):
+            del items[i]
+        elif op == 1:
+            items.insert(i, insert())
+        elif replace and i < len(items):
+            items[i] = replace()
+        elif not replace and i + 1 < len(items):
+            items[i], items[i + 1] = items[i + 1], items[i]
+
+
 def pytest_sessionstart(session):
     # The test command stages the freshly built package; make sure that is
     # the one under test, not an older copy installed elsewhere.

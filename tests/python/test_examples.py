@@ -5,7 +5,7 @@ import runpy
 
 import pytest
 
-from conftest import fuzz_rounds
+from conftest import damage, fuzz_rounds
 
 EXAMPLES = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
 
@@ -85,15 +85,7 @@ def test_json_like_never_crashes_on_damaged_text():
     base = open(os.path.join(EXAMPLES, "data", "config.jsonx"), encoding="utf-8").read()
     for _ in range(fuzz_rounds(1500)):
         text = list(base)
-        for _ in range(rng.randrange(1, 4)):
-            i = rng.randrange(len(text) + 1)
-            op = rng.randrange(3)
-            if op == 0 and i < len(text):
-                del text[i]
-            elif op == 1:
-                text.insert(i, rng.choice('{}[],:"\\#\n 0-etrufalsn\u00e9'))
-            elif i < len(text):
-                text[i] = rng.choice('{}[],:"x')
+        damage(text, rng, lambda: rng.choice('{}[],:"\\#\n 0-etrufalsn\u00e9'), lambda: rng.choice('{}[],:"x'))
         try:
             jl.load("".join(text), lexer, engine)
         except jl.DataError:
