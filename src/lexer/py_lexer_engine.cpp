@@ -11,6 +11,7 @@
 #include "binding/names.hpp"
 #include "binding/objects.hpp"
 #include "binding/properties.hpp"
+#include "binding/signals.hpp"
 #include "binding/strings.hpp"
 #include "binding/thread_bound.hpp"
 #include "lexer/py_lexer_record.hpp"
@@ -263,7 +264,11 @@ Result<Ref> tokenize_impl(PyObject*, PyLexerEngine& e, const kTokenize::Args& a)
     VX_TRY(Ref previous, replace_input(e, a[0]));
   }
   std::vector<Ref> results;
+  // Native rules lex a long text without running any Python code, and with
+  // it the interpreter's signal handlers: Ctrl-C is looked for here.
+  SignalPoll poll;
   for (;;) {
+    if (poll.interrupted()) return Error::pending();
     VX_TRY(Ref tok, next_token(e, StalledErrorResult::Refuse));
     if (!tok) break;
     results.push_back(std::move(tok));

@@ -1,8 +1,12 @@
 import ctypes
 import gc
+import os
 import re
+import signal
+import subprocess
 import sys
 import threading
+import time
 import types
 
 import pytest
@@ -668,6 +672,38 @@ def test_tokenize_continues_without_text(LE):
     with pytest.raises(TypeError) as info:
         lx.tokenize(3)
     assert info.value.__notes__ == ["while processing 'text'"]
+
+
+@pytest.mark.parametrize("sender", ["timer", "kill"])
+def test_ctrl_c_stops_a_long_tokenize(LE, sender):
+    # Every scan first tries a rule that runs over the rest of the text and
+    # fails, so the text takes seconds to lex, all natively, with few tokens.
+    lx = LE()
+    lx.add_rule("INITIAL", "AB", "a+b")
+    lx.add_rule("INITIAL", "A", "a")
+    assert lx.matcher_kinds["INITIAL"] == ["native", "native"]
+    text = "a" * 60_000
+    signum = signal.SIGALRM if sender == "timer" else signal.SIGINT
+    previous = signal.signal(signum, signal.default_int_handler)  # what Ctrl-C runs
+    try:
+        start = time.monotonic()
+        if sender == "timer":
+            signal.setitimer(signal.ITIMER_REAL, 0.05)
+        else:
+            killer = subprocess.Popen(["sh", "-c", f"sleep 0.05; kill -INT {os.getpid()}"])
+        with pytest.raises(KeyboardInterrupt):
+            lx.tokenize(text)
+        elapsed = time.monotonic() - start
+    finally:
+        if sender == "timer":
+            signal.setitimer(signal.ITIMER_REAL, 0)
+        else:
+            killer.wait()
+        signal.signal(signum, previous)
+    assert 0 < lx.pos < len(text)
+    if sender == "timer":
+        assert elapsed < 1.05
+    assert pairs(lx.tokenize("ab")) == [("AB", "ab")]
 
 
 def test_cycles_through_the_engine_are_collected(LE):
