@@ -45,7 +45,7 @@ Result<PyObject*> cached(std::atomic<PyObject*>& cell, const char* module, const
 
 }  // namespace
 
-Result<Ref> import_attr(const char* module, const char* attr) {
+Result<Ref> import_module(const char* module) {
   Ref module_name = literal_name(module);
   if (!module_name) return Error::pending();
   // The loaded module first, as the import statement does; the full import
@@ -58,6 +58,11 @@ Result<Ref> import_attr(const char* module, const char* attr) {
     mod = Ref::steal(PyImport_Import(module_name.get()));
     if (!mod) return Error::pending();
   }
+  return mod;
+}
+
+Result<Ref> import_attr(const char* module, const char* attr) {
+  VX_TRY(Ref mod, import_module(module));
   Ref attr_name = literal_name(attr);
   if (!attr_name) return Error::pending();
   Ref obj = Ref::steal(PyObject_GetAttr(mod.get(), attr_name.get()));

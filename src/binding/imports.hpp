@@ -11,6 +11,9 @@
 
 namespace vx {
 
+// The module `module` as a new reference, taken from sys.modules when it is
+// loaded there, imported otherwise (as the import statement does).
+[[nodiscard]] Result<Ref> import_module(const char* module);
 // `module.attr` as a new reference. Like the import statement, it takes the
 // module from sys.modules when it is loaded there, and runs the full import
 // only when it is not.

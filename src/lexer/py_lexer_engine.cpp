@@ -8,8 +8,10 @@
 
 #include "binding/args.hpp"
 #include "binding/imports.hpp"
+#include "binding/names.hpp"
 #include "binding/objects.hpp"
 #include "binding/properties.hpp"
+#include "binding/signals.hpp"
 #include "binding/strings.hpp"
 #include "binding/thread_bound.hpp"
 #include "lexer/py_lexer_record.hpp"
@@ -86,18 +88,25 @@ Result<std::optional<std::string>> optional_text(PyObject* item) {
   return std::optional<std::string>(std::move(s));
 }
 
+inline constexpr char kNativePattern[] = "native_pattern";
+inline constexpr char kPretestPattern[] = "pretest_pattern";
+
 Result<Translation> translate(PyObject* pattern, PyObject* flags, PyObject* compiled) {
-  VX_TRY(Ref fn, import_attr("vexlor.core.regex_support", "native_pattern"));
-  VX_TRY(Ref res, checked(PyObject_CallFunctionObjArgs(fn.get(), pattern, flags, compiled, nullptr)));
+  VX_TRY(Ref support, import_module("vexlor.core.regex_support"));
+  VX_TRY(Ref fn, get_attr(support.get(), names::interned<kNativePattern>()));
+  VX_TRY(Ref res, call(fn.get(), pattern, flags, compiled));
   VX_CHECK(check_tuple(res.get(), 3, ""));
   Translation t;
   VX_TRY(t.native, optional_text(PyTuple_GET_ITEM(res.get(), 0)));
   VX_TRY(t.ascii_only, to_bool(PyTuple_GET_ITEM(res.get(), 1), ""));
   VX_TRY(t.prefix, to_utf8(PyTuple_GET_ITEM(res.get(), 2), ""));
   if (t.native && !t.ascii_only) return t;
-  // The rule goes through Python on some input: ask for its looser pattern.
-  VX_TRY(Ref pre_fn, import_attr("vexlor.core.regex_support", "pretest_pattern"));
-  VX_TRY(Ref pre, checked(PyObject_CallFunctionObjArgs(pre_fn.get(), pattern, flags, compiled, nullptr)));
+  // The rule goes through Python on some input. A translator that also
+  // offers a looser pattern for it lets the scan skip calls that cannot
+  // succeed; one that offers native_pattern alone leaves every call made.
+  VX_TRY(Ref pre_fn, get_optional_attr(support.get(), names::interned<kPretestPattern>()));
+  if (!pre_fn) return t;
+  VX_TRY(Ref pre, call(pre_fn.get(), pattern, flags, compiled));
   VX_CHECK(check_tuple(pre.get(), 2, ""));
   VX_TRY(t.pretest, optional_text(PyTuple_GET_ITEM(pre.get(), 0)));
   VX_TRY(t.pretest_ascii_only, to_bool(PyTuple_GET_ITEM(pre.get(), 1), ""));
@@ -255,7 +264,11 @@ Result<Ref> tokenize_impl(PyObject*, PyLexerEngine& e, const kTokenize::Args& a)
     VX_TRY(Ref previous, replace_input(e, a[0]));
   }
   std::vector<Ref> results;
+  // Native rules lex a long text without running any Python code, and with
+  // it the interpreter's signal handlers: Ctrl-C is looked for here.
+  SignalPoll poll;
   for (;;) {
+    if (poll.interrupted()) return Error::pending();
     VX_TRY(Ref tok, next_token(e, StalledErrorResult::Refuse));
     if (!tok) break;
     results.push_back(std::move(tok));

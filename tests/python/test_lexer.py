@@ -1,8 +1,13 @@
 import ctypes
 import gc
+import os
 import re
+import signal
+import subprocess
 import sys
 import threading
+import time
+import types
 
 import pytest
 
@@ -12,11 +17,23 @@ from vexlor.core import regex_support
 from vexlor.core import tokens as py_tokens
 
 
-@pytest.fixture(params=["native", "python"])
+def install_bare_translator(monkeypatch):
+    """Puts in place of the translator module one that offers native_pattern
+    and nothing else, as any package may."""
+    bare = types.ModuleType(regex_support.__name__)
+    bare.native_pattern = regex_support.native_pattern
+    monkeypatch.setitem(sys.modules, regex_support.__name__, bare)
+    return bare
+
+
+@pytest.fixture(params=["native", "python", "bare translator"])
 def matcher(request, monkeypatch):
-    """Runs a test once with the native matcher and once with Python's `re` only."""
+    """Runs a test with the native matcher, with Python's `re` only, and with
+    a translator module that has native_pattern alone."""
     if request.param == "python":
         monkeypatch.setattr(regex_support, "native_pattern", lambda p, f, c: (None, False, ""))
+    elif request.param == "bare translator":
+        install_bare_translator(monkeypatch)
     return request.param
 
 
@@ -162,6 +179,64 @@ def test_bad_translator_results_leave_no_trace(LE, monkeypatch, result, exc, mes
         lx.add_rule("NEW", "A", "a")
     assert str(info.value) == message and not getattr(info.value, "__notes__", None)
     assert "NEW" not in lx.matcher_kinds
+
+
+# Rules that go through `re` (look-arounds, a back-reference, a conditional,
+# an ASCII-only translation on other text) beside native ones.
+THROUGH_RE = [
+    ("STR", r"'''(?:[^'\\]|\\.|'(?!''))*'''|'[^'\n]*'", re.DOTALL),
+    ("QUOTED", r"([\"`]).*?\1", 0),
+    ("TAG", r"(<)?\w+(?(1)>)", 0),
+    ("VAR", r"(?<=\$)\w+", 0),
+    ("IF", r"if\b", 0),
+    ("NUM", r"\d+(?!px)", 0),
+    ("PX", r"\d+px", 0),
+    ("OTHER", r"\S", 0),
+]
+
+
+def first_match_tokens(rules, text, ignore=" "):
+    """What a first-match lexer over `re` gives."""
+    compiled = [(name, re.compile(p, f)) for name, p, f in rules]
+    out, pos = [], 0
+    while pos < len(text):
+        if text[pos] in ignore:
+            pos += 1
+            continue
+        name, m = next((n, m) for n, c in compiled if (m := c.match(text, pos)))
+        out.append((name, m.group(), pos))
+        pos = m.end()
+    return out
+
+
+@pytest.mark.parametrize("text", [
+    "if x '''a'b''' 'c' \"q\" `z` <b> $v 12px 7 iff",
+    "if\u00e9 caf\u00e9 '\u00e9' $\u00e9t\u00e9 <\u00e9> \"\u00e9\" 3px",
+], ids=["ascii", "non-ascii"])
+@pytest.mark.parametrize("translator", ["full", "bare"])
+def test_rules_through_re(LE, monkeypatch, translator, text):
+    if translator == "bare":
+        install_bare_translator(monkeypatch)
+    lx = LE()
+    for name, pattern, flags in THROUGH_RE:
+        lx.add_rule("INITIAL", name, pattern, flags=flags)
+    lx.set_ignore("INITIAL", " ")
+    assert lx.matcher_kinds["INITIAL"].count("python-re") == 5
+    assert [(t.type, t.value, t.lexpos) for t in lx.tokenize(text)] == first_match_tokens(THROUGH_RE, text)
+
+
+def test_translator_lookups_that_fail_otherwise_than_by_a_missing_name_end_add_rule(LE, monkeypatch):
+    bare = install_bare_translator(monkeypatch)
+
+    def __getattr__(name):
+        raise LookupError(name)
+
+    bare.__getattr__ = __getattr__
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")  # fully native: nothing more is looked up
+    with pytest.raises(LookupError):
+        lx.add_rule("INITIAL", "B", "b(?=c)")
+    assert lx.matcher_kinds["INITIAL"] == ["native"]
 
 
 def test_add_rule_errors(LE):
@@ -597,6 +672,38 @@ def test_tokenize_continues_without_text(LE):
     with pytest.raises(TypeError) as info:
         lx.tokenize(3)
     assert info.value.__notes__ == ["while processing 'text'"]
+
+
+@pytest.mark.parametrize("sender", ["timer", "kill"])
+def test_ctrl_c_stops_a_long_tokenize(LE, sender):
+    # Every scan first tries a rule that runs over the rest of the text and
+    # fails, so the text takes seconds to lex, all natively, with few tokens.
+    lx = LE()
+    lx.add_rule("INITIAL", "AB", "a+b")
+    lx.add_rule("INITIAL", "A", "a")
+    assert lx.matcher_kinds["INITIAL"] == ["native", "native"]
+    text = "a" * 60_000
+    signum = signal.SIGALRM if sender == "timer" else signal.SIGINT
+    previous = signal.signal(signum, signal.default_int_handler)  # what Ctrl-C runs
+    try:
+        start = time.monotonic()
+        if sender == "timer":
+            signal.setitimer(signal.ITIMER_REAL, 0.05)
+        else:
+            killer = subprocess.Popen(["sh", "-c", f"sleep 0.05; kill -INT {os.getpid()}"])
+        with pytest.raises(KeyboardInterrupt):
+            lx.tokenize(text)
+        elapsed = time.monotonic() - start
+    finally:
+        if sender == "timer":
+            signal.setitimer(signal.ITIMER_REAL, 0)
+        else:
+            killer.wait()
+        signal.signal(signum, previous)
+    assert 0 < lx.pos < len(text)
+    if sender == "timer":
+        assert elapsed < 1.05
+    assert pairs(lx.tokenize("ab")) == [("AB", "ab")]
 
 
 def test_cycles_through_the_engine_are_collected(LE):

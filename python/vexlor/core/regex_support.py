@@ -11,7 +11,8 @@ gets back ``(re2_text, ascii_only, prefix)``:
   It is given also when ``re2_text`` is ``None``.
 
 For a rule it will match through Python (no ``re2_text``, or one for ASCII
-text only), the lexer also calls ``pretest_pattern``: a looser RE2 pattern,
+text only), the lexer also calls ``pretest_pattern`` when this module offers
+it (the lexer needs ``native_pattern`` only): a looser RE2 pattern,
 matching wherever the rule does, whose failure at a position spares the call
 of the rule's ``match`` there.
 
