@@ -8,11 +8,9 @@ namespace {
 PyObject* exception_type(ErrorKind kind) noexcept {
   switch (kind) {
     case ErrorKind::Value: return PyExc_ValueError;
-    case ErrorKind::Type: return PyExc_TypeError;
     case ErrorKind::Overflow: return PyExc_OverflowError;
     case ErrorKind::Index: return PyExc_IndexError;
     case ErrorKind::Runtime: return PyExc_RuntimeError;
-    case ErrorKind::Key: return PyExc_KeyError;
   }
   return PyExc_SystemError;
 }

@@ -2,7 +2,7 @@
 //
 // Error holds one Python exception: either an exception object fetched from
 // the interpreter (Error::pending) or a type and message still to be
-// instantiated. Result<T> holds a T or an Error. Every exposed method and
+// instantiated. Result<T> (common/outcome.hpp) holds a T or an Error. Every exposed method and
 // slot runs inside vx::boundary (binding/boundary.hpp), where Error::raise is
 // the only place that sets the interpreter's error indicator.
 #pragma once
@@ -52,56 +52,14 @@ class Error {
   std::string message_;
 };
 
+// A value or a Python exception.
 template <class T>
-class [[nodiscard]] Result {
- public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
-  Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
-  Result(Failure failure) : v_(std::in_place_index<1>, Error(std::move(failure))) {}
-
-  [[nodiscard]] bool ok() const noexcept { return v_.index() == 0; }
-  explicit operator bool() const noexcept { return ok(); }
-  T& value() & { return std::get<0>(v_); }
-  T&& value() && { return std::get<0>(std::move(v_)); }
-  T& operator*() & { return std::get<0>(v_); }
-  T* operator->() { return &std::get<0>(v_); }
-  Error& error() & { return std::get<1>(v_); }
-  Error&& error() && { return std::get<1>(std::move(v_)); }
-
- private:
-  std::variant<T, Error> v_;
-};
+using Result = Expected<T, Error>;
 
 // Result of an operation that yields nothing.
-struct Unit {};
 using Void = Result<Unit>;
-inline Void ok() { return Unit{}; }
 
 // "'{}' object is not an instance of '{}'" / "'None' is not an instance of '{}'".
 [[nodiscard]] Error cast_error(PyObject* obj, std::string_view expected);
 
 }  // namespace vx
-
-// Evaluate a Result (or Outcome); on error return the error from the
-// enclosing function, otherwise bind the value to `decl`.
-#define VX_TRY_IMPL(tmp, decl, expr)                              \
-  auto tmp = (expr);                                              \
-  if (!tmp.ok()) return ::vx::detail::take_error(std::move(tmp)); \
-  decl = std::move(tmp).value()
-#define VX_TRY(decl, expr) VX_TRY_IMPL(VX_CONCAT(vx_try_, __LINE__), decl, expr)
-#define VX_CHECK(expr)                                                  \
-  do {                                                                  \
-    auto vx_chk_ = (expr);                                              \
-    if (!vx_chk_.ok()) return ::vx::detail::take_error(std::move(vx_chk_)); \
-  } while (0)
-
-namespace vx::detail {
-template <class T>
-Error take_error(Result<T>&& r) {
-  return std::move(r).error();
-}
-template <class T>
-Error take_error(Outcome<T>&& r) {
-  return Error(std::move(r).failure());
-}
-}  // namespace vx::detail

@@ -83,9 +83,4 @@ Result<PyObject*> abc_sequence() {
   return cached(cell, "collections.abc", "Sequence");
 }
 
-Result<PyObject*> abc_iterator() {
-  static std::atomic<PyObject*> cell{nullptr};
-  return cached(cell, "collections.abc", "Iterator");
-}
-
 }  // namespace vx

@@ -20,7 +20,6 @@ namespace vx {
 [[nodiscard]] Result<Ref> import_attr(const char* module, const char* attr);
 // collections.abc.Sequence and collections.abc.Iterator (borrowed, kept).
 [[nodiscard]] Result<PyObject*> abc_sequence();
-[[nodiscard]] Result<PyObject*> abc_iterator();
 
 // The exception that `module.cls(*args)` makes, to be raised as it is (an
 // object that is no exception gives TypeError), or the failure of the

@@ -198,7 +198,7 @@ Status Grammar::set_precedence(std::span<const PrecedenceGroup> specs) {
     }
     ++level;
   }
-  return ok_status();
+  return ok();
 }
 
 Status Grammar::set_start(std::optional<std::string_view> start) {
@@ -218,7 +218,7 @@ Status Grammar::set_start(std::optional<std::string_view> start) {
   productions_.insert(productions_.begin(), Production{augmented, {*id}, PrecPair{}, 0});
   flags_[augmented] |= kNonterminal;
   rebuild_productions_by_name();
-  return ok_status();
+  return ok();
 }
 
 void Grammar::rebuild_productions_by_name() {

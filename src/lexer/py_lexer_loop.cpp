@@ -128,7 +128,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
       return skip_ignored(input, e.pos, e.lineno, st->ignore);
     });
     if (!defined) return undefined_state(*ground.state_name);
-    if (!skipped.ok()) return Error(std::move(skipped).failure());
+    if (!skipped.ok()) return Error(std::move(skipped).error());
     e.pos = skipped->pos;
     e.lineno = skipped->lineno;
     if (skipped->at_end) return Ref();

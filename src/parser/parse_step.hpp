@@ -80,7 +80,7 @@ struct OwnLookup {
 [[nodiscard]] Failure invalid_shift(const Action& shift, uint64_t state);
 [[nodiscard]] inline Status check_shift(const ParserTables& t, const Action& shift, uint64_t state) {
   if (shift.target >= t.num_states()) [[unlikely]] return invalid_shift(shift, state);
-  return ok_status();
+  return ok();
 }
 
 // A reduce entry: not the minimum value, a production below the lengths of

@@ -20,7 +20,7 @@ namespace {
 template <class T>
 Result<T> or_parser_error(Outcome<T> r) {
   if (r.ok()) return std::move(r).value();
-  return parser_error(r.failure().message);
+  return parser_error(r.error().message);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ void add_rules(Grammar& g, std::string_view rules) {
         }
       }
       auto r = prec ? g.add_production(head, syms, line, std::string_view(*prec)) : g.add_production(head, syms, line);
-      ASSERT_TRUE(r.ok()) << r.failure().message;
+      ASSERT_TRUE(r.ok()) << r.error().message;
       if (i < w.size() && w[i] == "|") {
         ++i;
         continue;
@@ -59,11 +59,11 @@ Grammar make_grammar(const GrammarSpec& spec) {
   Grammar g(spec.terminals);
   if (!spec.precedence.empty()) {
     auto st = g.set_precedence(spec.precedence);
-    EXPECT_TRUE(st.ok()) << st.failure().message;
+    EXPECT_TRUE(st.ok()) << st.error().message;
   }
   add_rules(g, spec.rules);
   auto st = spec.start ? g.set_start(std::string_view(*spec.start)) : g.set_start();
-  EXPECT_TRUE(st.ok()) << st.failure().message;
+  EXPECT_TRUE(st.ok()) << st.error().message;
   return g;
 }
 

@@ -14,8 +14,8 @@ namespace {
 using testing::add_rules;
 using Strings = std::vector<std::string>;
 
-std::string refusal(const Outcome<uint64_t>& r) { return r.ok() ? "<accepted>" : r.failure().message; }
-std::string refusal(const Status& r) { return r.ok() ? "<accepted>" : r.failure().message; }
+std::string refusal(const Outcome<uint64_t>& r) { return r.ok() ? "<accepted>" : r.error().message; }
+std::string refusal(const Status& r) { return r.ok() ? "<accepted>" : r.error().message; }
 
 std::string sorted_terminals(const Grammar& g) {
   auto t = g.terminal_names();

@@ -149,8 +149,8 @@ TEST(IgnoreSkipping, LineNumberOverflowIsAnOverflowError) {
   ASSERT_TRUE(ok.ok());  // no line feed: the largest line number is fine
   auto r = skip_ignored(InputText::from_utf8(" \nx"), 0, max, ignore);
   ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.failure().kind, ErrorKind::Overflow);
-  EXPECT_EQ(r.failure().message, "line number exceeds the counter range");
+  EXPECT_EQ(r.error().kind, ErrorKind::Overflow);
+  EXPECT_EQ(r.error().message, "line number exceeds the counter range");
 }
 
 TEST(PrefixFits, ComparesTheBytesAtTheOffset) {

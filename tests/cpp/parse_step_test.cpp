@@ -90,7 +90,7 @@ TEST(ParseStep, ChecksOfShiftReduceAndGoto) {
   EXPECT_TRUE(check_shift(*t, action_of(3), 0).ok());
   Status bad_shift = check_shift(*t, action_of(9), 1);
   ASSERT_FALSE(bad_shift.ok());
-  EXPECT_EQ(bad_shift.failure().message, "Invalid shift state 9 from state 1");
+  EXPECT_EQ(bad_shift.error().message, "Invalid shift state 9 from state 1");
 
   const std::vector<uint64_t> lens = {1, 0, 2, 1, 1};
   const ProductionLists lists{5, 5, lens};
@@ -114,15 +114,15 @@ TEST(ParseStep, ChecksOfShiftReduceAndGoto) {
       EXPECT_EQ(r.value(), 2u);
     } else {
       ASSERT_FALSE(r.ok()) << c.entry;
-      EXPECT_EQ(r.failure().message, c.message);
+      EXPECT_EQ(r.error().message, c.message);
     }
   }
 
   EXPECT_EQ(goto_state(*t, 0, t->symbol_id("E"), "E").value(), 1u);
-  EXPECT_EQ(goto_state(*t, 0, t->symbol_id("F"), "F").failure().message, "Invalid GOTO state 4 from state 0");
-  EXPECT_EQ(goto_state(*t, 1, t->symbol_id("E"), "E").failure().message,
+  EXPECT_EQ(goto_state(*t, 0, t->symbol_id("F"), "F").error().message, "Invalid GOTO state 4 from state 0");
+  EXPECT_EQ(goto_state(*t, 1, t->symbol_id("E"), "E").error().message,
             "No GOTO entry for nonterminal \"E\" from state 1");
-  EXPECT_EQ(goto_state(*t, 0, std::nullopt, "a\"b").failure().message,
+  EXPECT_EQ(goto_state(*t, 0, std::nullopt, "a\"b").error().message,
             "No GOTO entry for nonterminal \"a\\\"b\" from state 0");
 }
 
