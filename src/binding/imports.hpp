@@ -18,7 +18,7 @@ namespace vx {
 // module from sys.modules when it is loaded there, and runs the full import
 // only when it is not.
 [[nodiscard]] Result<Ref> import_attr(const char* module, const char* attr);
-// collections.abc.Sequence and collections.abc.Iterator (borrowed, kept).
+// collections.abc.Sequence (borrowed, kept).
 [[nodiscard]] Result<PyObject*> abc_sequence();
 
 // The exception that `module.cls(*args)` makes, to be raised as it is (an
