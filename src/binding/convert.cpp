@@ -121,6 +121,17 @@ Result<std::vector<std::string>> to_text_list(PyObject* obj, std::string_view na
   return out;
 }
 
+Result<std::optional<std::string>> to_optional_utf8(PyObject* obj, std::string_view name) {
+  if (!obj || obj == Py_None) return std::optional<std::string>();
+  VX_TRY(std::string s, to_utf8(obj, name));
+  return std::optional<std::string>(std::move(s));
+}
+
+Void check_dict(PyObject* obj, std::string_view name) {
+  if (!PyDict_Check(obj)) return noted_error(cast_error(obj, "dict"), name);
+  return ok();
+}
+
 Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name) {
   if (!PyTuple_Check(obj)) return noted_error(cast_error(obj, "tuple"), name);
   Py_ssize_t n = PyTuple_GET_SIZE(obj);

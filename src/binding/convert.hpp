@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@ namespace vx {
 [[nodiscard]] Result<uint64_t> to_u64(PyObject* obj, std::string_view name);
 [[nodiscard]] Result<uint32_t> to_u32(PyObject* obj, std::string_view name);
 [[nodiscard]] Result<int32_t> to_i32(PyObject* obj, std::string_view name);
+// No text for None (or an omitted argument, nullptr), else as to_utf8.
+[[nodiscard]] Result<std::optional<std::string>> to_optional_utf8(PyObject* obj, std::string_view name);
 // True or False (or NumPy's boolean scalar) only.
 [[nodiscard]] Result<bool> to_bool(PyObject* obj, std::string_view name);
 // The items of a sequence other than `str`, as new references.
@@ -32,6 +35,9 @@ namespace vx {
 [[nodiscard]] Result<std::vector<std::string>> to_text_list(PyObject* obj, std::string_view name);
 // A tuple (or subclass) of exactly `length` items.
 [[nodiscard]] Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name);
+// A `dict` (or subclass instance): otherwise TypeError "'{}' object is not an
+// instance of 'dict'", with the note naming `name` unless it is empty.
+[[nodiscard]] Void check_dict(PyObject* obj, std::string_view name);
 
 // Native values to Python.
 [[nodiscard]] Result<Ref> py_str(std::string_view utf8);

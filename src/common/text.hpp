@@ -1,12 +1,24 @@
-// Text helpers shared by every part of the core: UTF-8 encoding of code
-// points and the quoted forms of names and characters used in messages.
+// Text helpers shared by every part of the core: maps keyed by text, UTF-8
+// encoding of code points and the quoted forms of names and characters used
+// in messages.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace vx {
+
+// A hash map keyed by text that can be searched with a std::string_view,
+// without making a string for the lookup.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+template <class V>
+using TextMap = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
 
 // Appends the UTF-8 form of `cp` (surrogates are encoded as three bytes,
 // as "surrogatepass" does).

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "common/outcome.hpp"
+#include "common/text.hpp"
 
 namespace vx {
 
@@ -152,11 +153,6 @@ class Grammar {
  private:
   enum : uint8_t { kTerminal = 1, kNonterminal = 2 };
 
-  struct NameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
-
   SymbolId intern(std::string_view name);
   void add_terminal(SymbolId id) { flags_[id] |= kTerminal; }
   void rebuild_productions_by_name();
@@ -164,7 +160,7 @@ class Grammar {
   std::vector<Production> productions_;
   std::optional<SymbolId> start_;
   std::vector<std::string> names_;  // by id
-  std::unordered_map<std::string, SymbolId, NameHash, std::equal_to<>> ids_;
+  TextMap<SymbolId> ids_;
   std::vector<uint8_t> flags_;                         // by id: kTerminal | kNonterminal
   std::vector<std::vector<uint32_t>> by_name_;         // by id: production numbers
   std::vector<std::optional<PrecPair>> precedence_;    // by id

@@ -22,12 +22,6 @@ TypeCell g_grammar_type;
 
 Obj& obj(PyObject* self) { return unbox<Obj>(self); }
 
-Result<std::optional<std::string>> optional_text(PyObject* v, std::string_view note) {
-  if (!v || v == Py_None) return std::optional<std::string>();
-  VX_TRY(std::string s, to_utf8(v, note));
-  return std::optional<std::string>(std::move(s));
-}
-
 // --- construction -----------------------------------------------------------
 
 using kNew = VX_SIGNATURE("Grammar", "Grammar(terminals=None)");
@@ -63,7 +57,7 @@ PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (a[2]) {
       VX_TRY(line, to_u64(a[2], "line"));
     }
-    VX_TRY(auto precedence, optional_text(a[3], "precedence"));
+    VX_TRY(auto precedence, to_optional_utf8(a[3], "precedence"));
     Grammar& g = obj(self).grammar;
     if (a[4] && a[4] != Py_None) {
       VX_TRY(PrecPair prec, prec_pair(a[4]));
@@ -102,7 +96,7 @@ PyObject* set_start(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kStart::Args a, kStart::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
-    VX_TRY(auto start, optional_text(a[0], "start"));
+    VX_TRY(auto start, to_optional_utf8(a[0], "start"));
     VX_CHECK(obj(self).grammar.set_start(start ? std::optional<std::string_view>(*start) : std::nullopt));
     return Ref::none();
   });

@@ -16,11 +16,6 @@ using Engine = PyParserEngine;
 
 // --- argument conversion ---------------------------------------------------------
 
-Void check_dict(PyObject* obj, std::string_view note) {
-  if (!PyDict_Check(obj)) return std::move(cast_error(obj, "dict")).with_argument_note(note);
-  return ok();
-}
-
 // Reads the entries of `dict` in order, calling `entry(key, value)` with
 // strong references. A conversion may run Python code (an __index__), which
 // may change the dictionary; reading on would then skip or repeat entries.

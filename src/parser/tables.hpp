@@ -44,6 +44,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/text.hpp"
+
 namespace vx {
 
 // An action entry: j > 0 shift, -p reduce, 0 accept, no value explicit error.
@@ -127,11 +129,6 @@ class ParserTables {
   }
 
  private:
-  struct NameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
-
   ParserTables() = default;
 
   // Binary search of a row sorted by id, in the form the parse loop runs it:
@@ -176,7 +173,7 @@ class ParserTables {
   std::vector<ActionCell> action_cells_;
   std::vector<size_t> goto_begin_;
   std::vector<GotoCell> goto_cells_;
-  std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> symbol_ids_;
+  TextMap<uint32_t> symbol_ids_;
   // The same numbering for the parse loop's lookups: names by id, and an
   // open-addressing table of id + 1 (0: empty) at a cheap hash of the text.
   std::vector<std::string> names_by_id_;
