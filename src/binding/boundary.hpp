@@ -2,25 +2,25 @@
 //
 // Every slot and method body runs inside boundary(), boundary_int() or
 // boundary_size(). The body returns a Result; an Error becomes the pending
-// Python exception here, and a vx::Panic (a broken invariant) or any other
-// C++ exception becomes PanicException after a report on standard error.
+// Python exception here, and a vx::InternalFailure (a broken invariant) or any
+// other C++ exception becomes PanicException after a report on standard error.
 // Nothing else in the code base sets the interpreter's error indicator.
 #pragma once
 
 #include <new>
 
 #include "binding/error.hpp"
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 
 // Reports `message` on standard error and sets PanicException(message).
-void raise_panic(const char* message) noexcept;
+void raise_internal_failure(const char* message) noexcept;
 
 // Reports an internal failure where no exception can be raised (deallocation,
 // garbage-collector clear): `message` on standard error and PanicException as
 // unraisable. An exception already pending is kept.
-void report_unraisable_panic(const char* message) noexcept;
+void report_unraisable_internal_failure(const char* message) noexcept;
 
 // PanicException, created once per process (borrowed; nullptr if creation failed).
 PyObject* panic_exception_type() noexcept;

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 
@@ -19,7 +19,7 @@ class Cell {
 
   template <class F>
   decltype(auto) with(F&& f) {
-    if (held_) panic("guarded cell entered while already held");
+    if (held_) internal_failure("guarded cell entered while already held");
     held_ = true;
     struct Release {
       bool& held;

@@ -127,6 +127,11 @@ Result<std::optional<std::string>> to_optional_utf8(PyObject* obj, std::string_v
   return std::optional<std::string>(std::move(s));
 }
 
+Void check_str(PyObject* obj, std::string_view name) {
+  if (!PyUnicode_Check(obj)) return noted_error(cast_error(obj, "str"), name);
+  return ok();
+}
+
 Void check_dict(PyObject* obj, std::string_view name) {
   if (!PyDict_Check(obj)) return noted_error(cast_error(obj, "dict"), name);
   return ok();

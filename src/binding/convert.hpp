@@ -35,6 +35,9 @@ namespace vx {
 [[nodiscard]] Result<std::vector<std::string>> to_text_list(PyObject* obj, std::string_view name);
 // A tuple (or subclass) of exactly `length` items.
 [[nodiscard]] Void check_tuple(PyObject* obj, Py_ssize_t length, std::string_view name);
+// A `str` (or subclass instance): otherwise TypeError "'{}' object is not an
+// instance of 'str'", with the note naming `name` unless it is empty.
+[[nodiscard]] Void check_str(PyObject* obj, std::string_view name);
 // A `dict` (or subclass instance): otherwise TypeError "'{}' object is not an
 // instance of 'dict'", with the note naming `name` unless it is empty.
 [[nodiscard]] Void check_dict(PyObject* obj, std::string_view name);

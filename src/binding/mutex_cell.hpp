@@ -22,7 +22,7 @@
 #include <thread>
 #include <utility>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 
@@ -63,11 +63,11 @@ class MutexCell {
   template <class F>
   decltype(auto) with(F&& f) {
     const std::thread::id me = std::this_thread::get_id();
-    if (holder_.load(std::memory_order_relaxed) == me) panic("guarded cell entered while already held");
+    if (holder_.load(std::memory_order_relaxed) == me) internal_failure("guarded cell entered while already held");
     mutex_.lock();
     if (poisoned_.load(std::memory_order_relaxed)) {
       mutex_.unlock();
-      panic("guarded cell poisoned by an earlier internal failure");
+      internal_failure("guarded cell poisoned by an earlier internal failure");
     }
     holder_.store(me, std::memory_order_relaxed);
     Holding holding{*this};

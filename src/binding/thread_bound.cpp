@@ -15,7 +15,7 @@ bool ThreadBound::may_drop(const char* native_name) const noexcept {
 
 bool ThreadBound::may_clear(const char* native_name) const noexcept {
   if (on_owner_thread()) return true;
-  report_unraisable_panic((std::string(native_name) + " is unsendable, but sent to another thread").c_str());
+  report_unraisable_internal_failure((std::string(native_name) + " is unsendable, but sent to another thread").c_str());
   return false;
 }
 

@@ -14,7 +14,7 @@
 #include "binding/borrow.hpp"
 #include "binding/boundary.hpp"
 #include "binding/type_def.hpp"
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 
@@ -24,7 +24,7 @@ class ThreadBound {
   [[nodiscard]] bool on_owner_thread() const noexcept { return PyThread_get_thread_ident() == owner_; }
   // Use from another thread is an internal failure.
   void check(const char* native_name) const {
-    if (!on_owner_thread()) panic(std::string(native_name) + " is unsendable, but sent to another thread");
+    if (!on_owner_thread()) internal_failure(std::string(native_name) + " is unsendable, but sent to another thread");
   }
   // Call from dealloc: true when the native state may be released here.
   // Otherwise reports RuntimeError "... is being dropped on another thread"

@@ -6,7 +6,7 @@
 // layer uses Result<T> (binding/error.hpp), whose error is a Python
 // exception, and a Failure that reaches it becomes the matching exception.
 // Nothing signals errors any other way. Broken invariants are not errors:
-// they go through vx::panic() (common/panic.hpp).
+// they go through vx::internal_failure() (common/internal_failure.hpp).
 #pragma once
 
 #include <cstdint>

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 
@@ -95,7 +95,7 @@ std::vector<std::vector<uint32_t>> ordered_digraph(size_t num_nodes, size_t univ
       Frame& f = frames.back();
       if (f.next < f.succ.size()) {
         const uint32_t y = static_cast<uint32_t>(f.succ[f.next++]);
-        if (y >= num_nodes) panic("digraph: successor is not a node");
+        if (y >= num_nodes) internal_failure("digraph: successor is not a node");
         if (depth[y] == 0) {
           enter(y);  // invalidates f
         } else {
@@ -109,7 +109,7 @@ std::vector<std::vector<uint32_t>> ordered_digraph(size_t num_nodes, size_t univ
       if (depth[node] == entered) {
         // `node` is the root of a finished component.
         for (;;) {
-          if (node_stack.empty()) panic("digraph: node stack empty while closing a component");
+          if (node_stack.empty()) internal_failure("digraph: node stack empty while closing a component");
           const uint32_t z = node_stack.back();
           node_stack.pop_back();
           depth[z] = kFinished;

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "grammar/digraph.hpp"
 #include "grammar/grammar.hpp"
 #include "grammar/nullable.hpp"
@@ -141,7 +141,8 @@ const SymbolSets& Grammar::compute_follow() {
   if (start_) rel.initial[rules.node_of[*start_]].push_back(kEndSymbol);
   const auto augmented = find_symbol(kAugmentedStartName);
   if (!augmented || !rules.is_rule(*augmented)) {
-    panic("FOLLOW sets need the augmented start symbol \"S'\": set the start symbol before building the table");
+    internal_failure(
+        "FOLLOW sets need the augmented start symbol \"S'\": set the start symbol before building the table");
   }
   rel.initial[rules.node_of[*augmented]].push_back(kEndSymbol);
 

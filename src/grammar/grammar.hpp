@@ -111,8 +111,9 @@ class Grammar {
   Status set_start(std::optional<std::string_view> start = std::nullopt);
 
   // FIRST and FOLLOW (first_follow.cpp). Each fills its cache when it is
-  // empty and returns it. compute_follow panics when "S'" is not a rule name
-  // (no set_start yet); the FIRST cache it filled before stays.
+  // empty and returns it. compute_follow throws vx::InternalFailure when
+  // "S'" is not a rule name (no set_start yet); the FIRST cache it filled
+  // before stays.
   const SymbolSets& compute_first();
   const SymbolSets& compute_follow();
   [[nodiscard]] const SymbolSets& first() const noexcept { return first_; }

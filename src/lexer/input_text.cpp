@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "common/text.hpp"
 
 namespace vx {
@@ -107,7 +107,7 @@ InputText InputText::from_code_points(std::vector<uint32_t> code_points) {
     return in;
   }
   in.build_index();
-  if (in.length_ != in.code_points_.size()) panic("input text: code point list and text differ in length");
+  if (in.length_ != in.code_points_.size()) internal_failure("input text: code point list and text differ in length");
   return in;
 }
 
@@ -121,7 +121,7 @@ void InputText::build_index() {
     offsets_.reserve(chars);
   for (size_t i = 0; i < s.size();) {
     size_t n = utf8_sequence_length(s, i);
-    if (n == 0) panic("input text: invalid UTF-8 at byte " + std::to_string(i));
+    if (n == 0) internal_failure("input text: invalid UTF-8 at byte " + std::to_string(i));
     if (wide)
       wide_offsets_.push_back(i);
     else
@@ -134,13 +134,13 @@ void InputText::build_index() {
 size_t InputText::byte_offset(uint64_t pos) const {
   if (pos >= length_) {
     if (pos == length_) return text_.size();
-    panic("input text: position " + std::to_string(pos) + " beyond the text");
+    internal_failure("input text: position " + std::to_string(pos) + " beyond the text");
   }
   return is_ascii_ ? static_cast<size_t>(pos) : offset_entry(pos);
 }
 
 char32_t InputText::code_point_checked(uint64_t pos) const {
-  if (pos >= length_) panic("input text: no character at position " + std::to_string(pos));
+  if (pos >= length_) internal_failure("input text: no character at position " + std::to_string(pos));
   if (surrogate_) return code_points_[pos];
   if (is_ascii_) return static_cast<unsigned char>(text_[pos]);
   return decode_at(text_, offset_entry(pos));
@@ -148,13 +148,13 @@ char32_t InputText::code_point_checked(uint64_t pos) const {
 
 uint64_t InputText::position_after_checked(uint64_t pos, size_t nbytes) const {
   const size_t start = byte_offset(pos);
-  if (nbytes > text_.size() - start) panic("input text: match runs past the end of the text");
+  if (nbytes > text_.size() - start) internal_failure("input text: match runs past the end of the text");
   if (is_ascii_) return pos + nbytes;
   const uint64_t end = pos + (nbytes - count_continuations(text_.data() + start, nbytes));
   // The entry of the end position must be exactly where the bytes end; this
   // also refuses a span that ends inside a character.
   if (end > length_ || byte_offset(end) != start + nbytes)
-    panic("input text: match span is not on character boundaries");
+    internal_failure("input text: match span is not on character boundaries");
   return end;
 }
 

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "binding/args.hpp"
+#include "binding/convert.hpp"
 #include "binding/imports.hpp"
 #include "binding/names.hpp"
 #include "binding/objects.hpp"
@@ -81,13 +82,6 @@ struct Translation {
   bool pretest_ascii_only = false;
 };
 
-// A translator result item that is None or a str.
-Result<std::optional<std::string>> optional_text(PyObject* item) {
-  if (item == Py_None) return std::optional<std::string>();
-  VX_TRY(std::string s, to_utf8(item, ""));
-  return std::optional<std::string>(std::move(s));
-}
-
 inline constexpr char kNativePattern[] = "native_pattern";
 inline constexpr char kPretestPattern[] = "pretest_pattern";
 
@@ -97,7 +91,7 @@ Result<Translation> translate(PyObject* pattern, PyObject* flags, PyObject* comp
   VX_TRY(Ref res, call(fn.get(), pattern, flags, compiled));
   VX_CHECK(check_tuple(res.get(), 3, ""));
   Translation t;
-  VX_TRY(t.native, optional_text(PyTuple_GET_ITEM(res.get(), 0)));
+  VX_TRY(t.native, to_optional_utf8(PyTuple_GET_ITEM(res.get(), 0), ""));
   VX_TRY(t.ascii_only, to_bool(PyTuple_GET_ITEM(res.get(), 1), ""));
   VX_TRY(t.prefix, to_utf8(PyTuple_GET_ITEM(res.get(), 2), ""));
   if (t.native && !t.ascii_only) return t;
@@ -108,7 +102,7 @@ Result<Translation> translate(PyObject* pattern, PyObject* flags, PyObject* comp
   if (!pre_fn) return t;
   VX_TRY(Ref pre, call(pre_fn.get(), pattern, flags, compiled));
   VX_CHECK(check_tuple(pre.get(), 2, ""));
-  VX_TRY(t.pretest, optional_text(PyTuple_GET_ITEM(pre.get(), 0)));
+  VX_TRY(t.pretest, to_optional_utf8(PyTuple_GET_ITEM(pre.get(), 0), ""));
   VX_TRY(t.pretest_ascii_only, to_bool(PyTuple_GET_ITEM(pre.get(), 1), ""));
   return t;
 }

@@ -95,7 +95,7 @@ struct ScanGround {
     own_input = e.input.with([](auto& in) { return in; });
     if (!own_plan) own_plan = e.states.with([&](StateTable&) { return *plan_slot; });
     if (own_state_name.get() != state_name || own_input.get() != input || own_plan.get() != plan)
-      panic("lexer scan ground replaced before the scan called into Python");
+      internal_failure("lexer scan ground replaced before the scan called into Python");
   }
 };
 
@@ -128,7 +128,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
       return skip_ignored(input, e.pos, e.lineno, st->ignore);
     });
     if (!defined) return undefined_state(*ground.state_name);
-    if (!skipped.ok()) return Error(std::move(skipped).error());
+    if (!skipped.ok()) return std::move(skipped).error();
     e.pos = skipped->pos;
     e.lineno = skipped->lineno;
     if (skipped->at_end) return Ref();
@@ -139,7 +139,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
     const size_t byte_pos = input.byte_offset(pos);
     const bool utf8 = input.text_is_utf8();
     Ref data = e.data.with([](Ref& r) { return r.share(); });
-    if (!data) panic("lexer input object missing below the input length");
+    if (!data) internal_failure("lexer input object missing below the input length");
     const uint64_t revision = e.input_revision;
     if (!ground.plan) {
       ground.own_plan = plan_for(e, *ground.state_name, slot == 1);
@@ -161,7 +161,7 @@ Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
           // its match starts at the position and group(0) is the text up
           // to its end, so the length of that text gives the end.
           VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-          if (!PyUnicode_Check(value.get())) panic("re match of a str gave a group that is no str");
+          if (!PyUnicode_Check(value.get())) internal_failure("re match of a str gave a group that is no str");
           const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
           candidate = Candidate{&rule, pos + length, std::move(value)};
         } else {

@@ -95,11 +95,6 @@ Result<Ref> replace_input(PyLexerEngine& e, PyObject* d) {
   return old;
 }
 
-Void check_str(PyObject* obj, const char* note) {
-  if (!PyUnicode_Check(obj)) return std::move(cast_error(obj, "str")).with_argument_note(note);
-  return ok();
-}
-
 
 // --- the token loop -------------------------------------------------------------------
 
@@ -111,7 +106,7 @@ std::shared_ptr<const Plan> plan_for(PyLexerEngine& e, const std::string& name, 
   bool cached = false;
   std::shared_ptr<const Plan> plan = e.states.with([&](StateTable& t) -> std::shared_ptr<const Plan> {
     auto it = t.find(name);
-    if (it == t.end()) panic("scan plan of an undefined lexer state");
+    if (it == t.end()) internal_failure("scan plan of an undefined lexer state");
     if (it->second.plans[slot]) {
       cached = true;
       return it->second.plans[slot];

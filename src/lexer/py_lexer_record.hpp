@@ -15,7 +15,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "binding/cell.hpp"
 #include "binding/error.hpp"
 #include "binding/thread_bound.hpp"
+#include "common/text.hpp"
 #include "lexer/input_text.hpp"
 #include "lexer/scan_plan.hpp"
 
@@ -50,11 +50,7 @@ struct StateConfig {
   std::shared_ptr<const Plan> plans[2];  // [0] input that is not pure ASCII, [1] pure ASCII
 };
 
-struct NameHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-using StateTable = std::unordered_map<std::string, StateConfig, NameHash, std::equal_to<>>;
+using StateTable = TextMap<StateConfig>;
 
 inline StateTable initial_states() {
   StateTable t;
@@ -108,7 +104,6 @@ void ensure_state(PyLexerEngine& e, const std::string& name);
 // before any field is written. Returns the previous data object, which the
 // caller releases after the whole operation.
 [[nodiscard]] Result<Ref> replace_input(PyLexerEngine& e, PyObject* d);
-[[nodiscard]] Void check_str(PyObject* obj, const char* note);
 
 // Builds (or reads from the cache) the plan of state `name` for input whose
 // ASCII flag is `ascii`. The state must be defined.

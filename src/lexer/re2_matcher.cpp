@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "lexer/input_text.hpp"
 
 namespace vx {
@@ -32,7 +32,7 @@ std::unique_ptr<RE2> compile_quiet(std::string_view pattern) {
 }  // namespace
 
 NativeRegex::NativeRegex(std::string pattern, std::unique_ptr<RE2> re)
-    : pattern_(std::move(pattern)), re_(std::move(re)), captures_(re_->NumberOfCapturingGroups()) {
+    : pattern_(std::move(pattern)), re_(std::move(re)) {
   start_ = analyze_pattern_start(pattern_);
 }
 
@@ -86,7 +86,7 @@ std::unique_ptr<RE2::Set> compile_set(const std::vector<std::shared_ptr<const Na
 }  // namespace
 
 std::shared_ptr<const NativeGroup> NativeGroup::compile(std::vector<std::shared_ptr<const NativeRegex>> members) {
-  if (members.size() < 2) panic("native group: a set needs two or more members");
+  if (members.size() < 2) internal_failure("native group: a set needs two or more members");
   auto sets = std::make_unique<Sets>();
   sets->at_start = compile_set(members, "");
   if (!sets->at_start) return nullptr;
@@ -106,7 +106,7 @@ std::shared_ptr<const NativeGroup> NativeGroup::compile(std::vector<std::shared_
 }
 
 std::shared_ptr<const NativeGroup> NativeGroup::single(std::shared_ptr<const NativeRegex> member) {
-  if (!member) panic("native group: missing member");
+  if (!member) internal_failure("native group: missing member");
   std::shared_ptr<NativeGroup> g(new NativeGroup());
   g->members_.push_back(std::move(member));
   g->build_candidates();

@@ -45,7 +45,6 @@ class NativeRegex {
   NativeRegex& operator=(const NativeRegex&) = delete;
 
   [[nodiscard]] const std::string& pattern() const noexcept { return pattern_; }
-  [[nodiscard]] int capture_count() const noexcept { return captures_; }
   [[nodiscard]] const PatternStart& start() const noexcept { return start_; }
 
   // Byte offset where the match anchored at `byte_pos` ends, if any.
@@ -58,7 +57,6 @@ class NativeRegex {
 
   std::string pattern_;
   std::unique_ptr<re2::RE2> re_;
-  int captures_ = 0;
   PatternStart start_;
 };
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "lr_table/conflicts.hpp"
 #include "lr_table/lalr.hpp"
 #include "lr_table/lr0.hpp"
@@ -52,8 +52,8 @@ void LRTableBuilder::fill(const Grammar& g, const GrammarIndex& gi, const Lr0Aut
   constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
   constexpr auto kMaxEntry = static_cast<size_t>(std::numeric_limits<int32_t>::max());
   // Shift targets and reductions are signed 32-bit entries.
-  if (lr0.num_states() - 1 > kMaxEntry) panic("LALR table: more than 2147483648 states");
-  if (gi.num_productions - 1 > kMaxEntry) panic("LALR table: more than 2147483648 productions");
+  if (lr0.num_states() - 1 > kMaxEntry) internal_failure("LALR table: more than 2147483648 states");
+  if (gi.num_productions - 1 > kMaxEntry) internal_failure("LALR table: more than 2147483648 productions");
 
   const size_t n_sym = gi.num_symbols;
   std::vector<uint32_t> target_of(n_sym, 0);  // of the current state's transitions
@@ -110,7 +110,7 @@ void LRTableBuilder::fill(const Grammar& g, const GrammarIndex& gi, const Lr0Aut
         }
         continue;
       }
-      if (target_stamp[x] != st) panic("LALR table: symbol after a dot without a transition");
+      if (target_stamp[x] != st) internal_failure("LALR table: symbol after a dot without a transition");
       const uint32_t j = target_of[x];
       if (gi.terminal[x]) {
         place(x, static_cast<int32_t>(j), item);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "common/text.hpp"
 
 namespace vx {
@@ -19,7 +19,7 @@ namespace {
 
 const Production& production_at(const Grammar& g, int64_t number) {
   if (number < 0 || static_cast<uint64_t>(number) >= g.num_productions()) {
-    panic("conflict resolution: reduction by a production that does not exist");
+    internal_failure("conflict resolution: reduction by a production that does not exist");
   }
   return g.production(static_cast<size_t>(number));
 }

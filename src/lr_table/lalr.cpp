@@ -3,7 +3,7 @@
 #include <limits>
 #include <utility>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "grammar/digraph.hpp"
 #include "grammar/nullable.hpp"
 
@@ -73,7 +73,7 @@ LalrAnalysis analyse_lalr(const GrammarIndex& gi, const Lr0Automaton& lr0) {
           }
         }
         if (p == 0) {
-          if (gi.rhs_len(0) == 0) panic("LALR lookaheads: production 0 has no start symbol");
+          if (gi.rhs_len(0) == 0) internal_failure("LALR lookaheads: production 0 has no start symbol");
           if (r.nodes[x].symbol == gi.rhs[gi.rhs_begin[0]] && seen[kEndSymbol] != x) {
             seen[kEndSymbol] = x;
             dr.push_back(kEndSymbol);
@@ -84,7 +84,7 @@ LalrAnalysis analyse_lalr(const GrammarIndex& gi, const Lr0Automaton& lr0) {
           const SymbolId b = gi.item_next[it];
           if (b != kNoSymbol && r.nullable[b]) {
             const uint32_t y = node_at(target, b);
-            if (y == kNoNode) panic("LALR lookaheads: nullable symbol after a dot without a transition");
+            if (y == kNoNode) internal_failure("LALR lookaheads: nullable symbol after a dot without a transition");
             r.reads[x].push_back(y);
           }
         }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 
@@ -91,7 +91,7 @@ GrammarIndex::GrammarIndex(const Grammar& g) {
   size_t total_rhs = 0;
   for (const auto& p : prods) total_rhs += p.syms.size();
   if (total_rhs + num_productions >= std::numeric_limits<uint32_t>::max()) {
-    panic("grammar too large: more than 4294967294 LR(0) items");
+    internal_failure("grammar too large: more than 4294967294 LR(0) items");
   }
   rhs.reserve(total_rhs);
   for (const auto& p : prods) {
@@ -221,7 +221,7 @@ std::optional<uint32_t> TransitionIndex::find(uint32_t state, SymbolId symbol) c
 }
 
 Lr0Automaton build_lr0(const GrammarIndex& gi) {
-  if (gi.num_productions == 0) panic("LR(0) construction: the grammar has no production 0");
+  if (gi.num_productions == 0) internal_failure("LR(0) construction: the grammar has no production 0");
   Lr0Automaton a;
   Lr0Closure closure(gi);
   ItemGrouper groups(gi);
@@ -242,11 +242,13 @@ Lr0Automaton build_lr0(const GrammarIndex& gi) {
         key.erase(std::unique(key.begin(), key.end()), key.end());
       }
       const size_t fresh = a.num_states();
-      if (fresh >= std::numeric_limits<uint32_t>::max()) panic("LR(0) construction: too many states");
+      if (fresh >= std::numeric_limits<uint32_t>::max()) internal_failure("LR(0) construction: too many states");
       const auto [target, is_new] = kernels.find_or_insert(key, static_cast<uint32_t>(fresh));
       if (is_new) {
         closure.closure(kernel, a.items);
-        if (a.items.size() >= std::numeric_limits<uint32_t>::max()) panic("LR(0) construction: too many items");
+        if (a.items.size() >= std::numeric_limits<uint32_t>::max()) {
+          internal_failure("LR(0) construction: too many items");
+        }
         a.state_begin.push_back(static_cast<uint32_t>(a.items.size()));
       }
       a.trans.push_back({groups.symbol(k), target});

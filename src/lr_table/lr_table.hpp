@@ -87,7 +87,7 @@ struct ConflictLog {
 class LRTable {
  public:
   // Builds the table of the grammar as it is now. Fills the grammar's FIRST
-  // and FOLLOW caches first; panics (vx::Panic) when no start symbol is set.
+  // and FOLLOW caches first; throws vx::InternalFailure when no start symbol is set.
   [[nodiscard]] static LRTable build(Grammar& grammar);
 
   [[nodiscard]] size_t num_states() const noexcept { return state_begin_.size() - 1; }

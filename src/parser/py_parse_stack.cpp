@@ -5,7 +5,7 @@
 
 #include "binding/boundary.hpp"
 #include "binding/type_def.hpp"
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 namespace {
@@ -29,7 +29,7 @@ ParseStack::ParseStack(ParseStack&& other) noexcept
 
 template <class F>
 void ParseStack::change(F&& f) {
-  if (!borrow_.try_exclusive()) panic("parser stack in use during a native step");
+  if (!borrow_.try_exclusive()) internal_failure("parser stack in use during a native step");
   {
     ExclusiveGuard guard(&borrow_);
     f();
@@ -85,7 +85,7 @@ void ParseStack::reduce_top(size_t n, const std::shared_ptr<const std::string>& 
 }
 
 void ParseStack::hide_top(size_t n) {
-  if (!borrow_.try_exclusive()) panic("parser stack in use during a native step");
+  if (!borrow_.try_exclusive()) internal_failure("parser stack in use during a native step");
   ExclusiveGuard guard(&borrow_);
   hidden_ = n;
   check_invariant();

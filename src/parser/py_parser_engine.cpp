@@ -41,12 +41,12 @@ Void for_each_entry(PyObject* dict, Entry&& entry) {
   size_t read = 0;
   pos = 0;
   while (PyDict_Next(dict, &pos, &k, &v)) {
-    if (read == keys.size() || k != keys[read].get()) panic("dictionary keys changed during iteration");
+    if (read == keys.size() || k != keys[read].get()) internal_failure("dictionary keys changed during iteration");
     Ref value = Ref::borrow(v);
     VX_CHECK(entry(keys[read++].get(), value.get()));
-    if (PyDict_GET_SIZE(dict) != size) panic("dictionary changed size during iteration");
+    if (PyDict_GET_SIZE(dict) != size) internal_failure("dictionary changed size during iteration");
   }
-  if (read != keys.size() || !same_keys()) panic("dictionary keys changed during iteration");
+  if (read != keys.size() || !same_keys()) internal_failure("dictionary keys changed during iteration");
   return ok();
 }
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 
 namespace vx {
 namespace {
@@ -12,7 +12,7 @@ namespace {
 // Ids are 32-bit; a list of more names than that cannot be numbered.
 void check_symbol_count(size_t n) {
   if (n > size_t{std::numeric_limits<uint32_t>::max()} + 1) {
-    panic("parse tables: more than 4294967296 distinct symbol names");
+    internal_failure("parse tables: more than 4294967296 distinct symbol names");
   }
 }
 
@@ -38,7 +38,7 @@ void build_csr(uint64_t num_states, std::vector<std::pair<uint64_t, std::vector<
   begin.push_back(0);
   uint64_t next_state = 0;
   for (auto& r : rows) {
-    if (r.first < next_state) panic("parse tables: two rows for one state");
+    if (r.first < next_state) internal_failure("parse tables: two rows for one state");
     while (next_state < r.first) {  // empty rows before this one
       begin.push_back(cells.size());
       ++next_state;
@@ -111,7 +111,7 @@ std::shared_ptr<const ParserTables> ParserTables::from_indexed_rows(uint64_t num
   // Names that rows use, sorted by bytes, duplicates merged.
   std::vector<uint8_t> used(names.size(), 0);
   auto use = [&](uint32_t index) {
-    if (index >= names.size()) panic("parse tables: row names a symbol index out of range");
+    if (index >= names.size()) internal_failure("parse tables: row names a symbol index out of range");
     used[index] = 1;
   };
   for (const auto& r : rows) {

@@ -312,7 +312,7 @@ int view_clear(PyObject* self) {
 void view_dealloc(PyObject* self) {
   ProductionView& v = rec(self);
   if (v.data.poisoned() || v.slice.poisoned() || v.stack.poisoned()) {
-    report_unraisable_panic("_ProductionView dropped with a poisoned mutex");
+    report_unraisable_internal_failure("_ProductionView dropped with a poisoned mutex");
   }
   dealloc_box<ProductionView>(self);
 }

@@ -128,7 +128,7 @@ Result<Ref> ReductionData::materialize_symbol(size_t i) {
     // The object takes the record as it is now, including a value written
     // since the copy was made. Nobody else can hold the new object yet.
     ParsedSymbolObject& o = symbol_object(made);
-    if (!o.borrow.try_exclusive()) panic("new symbol object already in use");
+    if (!o.borrow.try_exclusive()) internal_failure("new symbol object already in use");
     ExclusiveGuard guard(&o.borrow);
     replaced = std::exchange(o.sym, std::move(std::get<PyParsedSymbol>(items[i])));
     items[i] = made.share();
@@ -189,7 +189,7 @@ int data_clear(PyObject* self) {
 }
 
 void data_dealloc(PyObject* self) {
-  if (rec(self).poisoned()) report_unraisable_panic("_ReductionData dropped with a poisoned mutex");
+  if (rec(self).poisoned()) report_unraisable_internal_failure("_ReductionData dropped with a poisoned mutex");
   dealloc_box<ReductionData>(self);
 }
 

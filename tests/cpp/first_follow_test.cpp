@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "grammar/grammar.hpp"
 #include "grammar_dsl.hpp"
 #include "lr_table/lr_table.hpp"
@@ -117,14 +117,14 @@ TEST(FirstFollow, SecondStartProductionContributesToFirst) {
 TEST(FirstFollow, BuildWithoutStartPanicsAndKeepsFirst) {
   Grammar g;
   testing::add_rules(g, "A : B 'x' ; B : 'b' ; A : 'a'");
-  EXPECT_THROW((void)LRTable::build(g), Panic);
+  EXPECT_THROW((void)LRTable::build(g), InternalFailure);
   // FIRST was filled over the grammar of that moment, production 0 (the
   // first rule added) left out; FOLLOW stays empty.
   EXPECT_EQ(set_of(g, g.first(), "A"), "a");
   EXPECT_EQ(set_of(g, g.first(), "B"), "b");
   EXPECT_EQ(set_of(g, g.first(), "S'"), "<none>");
   EXPECT_TRUE(g.follow().empty());
-  EXPECT_THROW((void)LRTable::build(g), Panic);  // still usable, still refused
+  EXPECT_THROW((void)LRTable::build(g), InternalFailure);  // still usable, still refused
 
   ASSERT_TRUE(g.set_start().ok());
   const LRTable t = LRTable::build(g);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/panic.hpp"
+#include "common/internal_failure.hpp"
 #include "common/text.hpp"
 #include "lexer/input_text.hpp"
 
@@ -103,12 +103,12 @@ TEST(InputText, PositionAfterCountsCharactersOfTheMatchedBytes) {
 
 TEST(InputText, BrokenInvariantsPanic) {
   InputText utf8 = InputText::from_utf8("a\xC3\xA9" "b");
-  EXPECT_THROW((void)utf8.position_after(1, 1), Panic);  // ends inside U+00E9
-  EXPECT_THROW((void)utf8.position_after(0, 5), Panic);  // runs past the end
-  EXPECT_THROW((void)utf8.byte_offset(4), Panic);
-  EXPECT_THROW((void)utf8.code_point(3), Panic);
+  EXPECT_THROW((void)utf8.position_after(1, 1), InternalFailure);  // ends inside U+00E9
+  EXPECT_THROW((void)utf8.position_after(0, 5), InternalFailure);  // runs past the end
+  EXPECT_THROW((void)utf8.byte_offset(4), InternalFailure);
+  EXPECT_THROW((void)utf8.code_point(3), InternalFailure);
   for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80", "\xFF"})
-    EXPECT_THROW((void)InputText::from_utf8(bad), Panic) << bad;
+    EXPECT_THROW((void)InputText::from_utf8(bad), InternalFailure) << bad;
 }
 
 struct SkipCase {

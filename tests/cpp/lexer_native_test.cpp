@@ -34,9 +34,7 @@ TEST(NativeRegex, RefusedPatternsGiveNothingAndLogNothing) {
   for (const char* bad : {"(", "a{1001}", "(?<!a)b", "(a)\\1", "[z-a]", "a**", "\\"})
     EXPECT_EQ(NativeRegex::compile(bad), nullptr) << bad;
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  auto ok = NativeRegex::compile("(a)(?:b)(c)");
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(ok->capture_count(), 2);
+  EXPECT_TRUE(NativeRegex::compile("(a)(?:b)(c)"));
 }
 
 struct ContextCase {

@@ -10,7 +10,7 @@
 namespace {
 
 using vx::MutexCell;
-using vx::Panic;
+using vx::InternalFailure;
 
 TEST(MutexCell, HoldersOnManyThreadsTakeTurns) {
   MutexCell<std::vector<int>> cell;
@@ -46,12 +46,12 @@ TEST(MutexCell, InterruptedHolderPoisonsAndReentryFails) {
   MutexCell<int> cell(7);
   // Entering again on the holding thread fails instead of deadlocking; the
   // failure interrupts the outer holder, which poisons the cell.
-  EXPECT_THROW(cell.with([&](int&) { cell.with([](int&) {}); }), Panic);
+  EXPECT_THROW(cell.with([&](int&) { cell.with([](int&) {}); }), InternalFailure);
   EXPECT_TRUE(cell.poisoned());
   MutexCell<int> other(7);
   EXPECT_THROW(other.with([](int&) -> int { throw std::runtime_error("interrupted"); }), std::runtime_error);
   EXPECT_TRUE(other.poisoned());
-  EXPECT_THROW(other.with([](int& v) { return v; }), Panic);
+  EXPECT_THROW(other.with([](int& v) { return v; }), InternalFailure);
   EXPECT_FALSE(other.try_with([](int&) {}));
   EXPECT_EQ(other.into_inner(), 7);
 }

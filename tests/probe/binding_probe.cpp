@@ -68,10 +68,10 @@ PyObject* convert(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject*
   });
 }
 
-PyObject* panic_now(PyObject*, PyObject* msg) {
+PyObject* internal_failure_now(PyObject*, PyObject* msg) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(std::string text, to_utf8(msg, "message"));
-    vx::panic(text);
+    vx::internal_failure(text);
   });
 }
 
@@ -83,7 +83,7 @@ PyMethodDef kMethods[] = {
     {"bind", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(bind)), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(convert)), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
-    {"panic", panic_now, METH_O, nullptr},
+    {"internal_failure", internal_failure_now, METH_O, nullptr},
     {"panic_type", panic_type, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

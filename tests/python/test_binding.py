@@ -196,6 +196,6 @@ def test_panic_exception(capfd):
     assert cls.__bases__ == (BaseException,)
     assert probe.panic_type() is cls  # made once per process
     with pytest.raises(BaseException) as info:
-        probe.panic("invariant broken")
+        probe.internal_failure("invariant broken")
     assert type(info.value) is cls and str(info.value) == "invariant broken"
     assert "invariant broken" in capfd.readouterr().err

@@ -20,7 +20,7 @@ PyObject* panic_exception_type() noexcept {
   return publish_once(cell, fresh);
 }
 
-void raise_panic(const char* message) noexcept {
+void raise_internal_failure(const char* message) noexcept {
   std::fprintf(stderr, "vexlor._core_rs: internal failure: %s\n", message);
   std::fflush(stderr);
   PyObject* t = panic_exception_type();
@@ -32,9 +32,9 @@ void raise_panic(const char* message) noexcept {
   Py_DECREF(msg);
 }
 
-void report_unraisable_panic(const char* message) noexcept {
+void report_unraisable_internal_failure(const char* message) noexcept {
   PyObject* pending = PyErr_GetRaisedException();
-  raise_panic(message);
+  raise_internal_failure(message);
   // No object is passed on: a dying object must not be handed to the unraisable hook.
   PyErr_WriteUnraisable(nullptr);
   PyErr_SetRaisedException(pending);
@@ -43,14 +43,14 @@ void report_unraisable_panic(const char* message) noexcept {
 void raise_current_exception() noexcept {
   try {
     throw;
-  } catch (const Panic& p) {
-    raise_panic(p.what());
+  } catch (const InternalFailure& p) {
+    raise_internal_failure(p.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {
-    raise_panic(e.what());
+    raise_internal_failure(e.what());
   } catch (...) {
-    raise_panic("unknown native exception");
+    raise_internal_failure("unknown native exception");
   }
 }
 

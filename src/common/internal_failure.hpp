@@ -1,4 +1,4 @@
-// Broken invariants. vx::panic() abandons the current operation; the binding
+// Broken invariants. vx::internal_failure() abandons the current operation; the binding
 // layer's boundary reports the message on standard error and raises
 // PanicException to Python. Pure cores use it for the few failures that are
 // not part of any method's contract.
@@ -9,11 +9,11 @@
 
 namespace vx {
 
-class Panic : public std::runtime_error {
+class InternalFailure : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-[[noreturn]] void panic(const std::string& message);
+[[noreturn]] void internal_failure(const std::string& message);
 
 }  // namespace vx

@@ -1,7 +1,0 @@
-#include "common/panic.hpp"
-
-namespace vx {
-
-void panic(const std::string& message) { throw Panic(message); }
-
-}  // namespace vx
