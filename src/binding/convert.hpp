@@ -23,6 +23,11 @@ namespace vx {
 [[nodiscard]] Result<std::shared_ptr<const std::string>> to_shared_text(PyObject* obj, std::string_view name);
 // Integers by the index protocol.
 [[nodiscard]] Result<uint64_t> to_u64(PyObject* obj, std::string_view name);
+// The same for an optional argument: `absent` when `obj` is null.
+[[nodiscard]] inline Result<uint64_t> to_u64_or(PyObject* obj, uint64_t absent, std::string_view name) {
+  if (!obj) return absent;
+  return to_u64(obj, name);
+}
 [[nodiscard]] Result<uint32_t> to_u32(PyObject* obj, std::string_view name);
 [[nodiscard]] Result<int32_t> to_i32(PyObject* obj, std::string_view name);
 // No text for None (or an omitted argument, nullptr), else as to_utf8.

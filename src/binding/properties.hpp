@@ -57,11 +57,16 @@ int clear_record(PyObject* self, Take&& take) {
 
 }  // namespace vx
 
-// A read/write unsigned 64-bit field `field` of record R.
-#define VX_U64_PROPERTY(R, getter, setter, field, note)                                              \
-  PyObject* getter(PyObject* self, void*) {                                                          \
-    return ::vx::get_property<R>(self, [](R& r) { return ::vx::py_int(r.field); });                  \
-  }                                                                                                  \
-  int setter(PyObject* self, PyObject* v, void*) {                                                   \
-    return ::vx::set_property<R>(self, v, ::vx::u64_arg(note), [](R& r, uint64_t n) { r.field = n; }); \
+// A read/write unsigned 64-bit field `field` of record R, through the
+// getter and setter templates `get` and `set` of R's kind of record.
+#define VX_U64_FIELD(get, set, R, getter, setter, field, note)                         \
+  PyObject* getter(PyObject* self, void*) {                                           \
+    return get<R>(self, [](R& r) { return ::vx::py_int(r.field); });                  \
+  }                                                                                   \
+  int setter(PyObject* self, PyObject* v, void*) {                                    \
+    return set<R>(self, v, ::vx::u64_arg(note), [](R& r, uint64_t n) { r.field = n; }); \
   }
+
+// The same for a record that carries a borrow flag.
+#define VX_U64_PROPERTY(R, getter, setter, field, note) \
+  VX_U64_FIELD(::vx::get_property, ::vx::set_property, R, getter, setter, field, note)

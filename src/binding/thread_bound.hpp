@@ -8,11 +8,13 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "binding/args.hpp"
 #include "binding/borrow.hpp"
 #include "binding/boundary.hpp"
+#include "binding/properties.hpp"
 #include "binding/type_def.hpp"
 #include "common/internal_failure.hpp"
 
@@ -67,7 +69,7 @@ PyObject* bound_noargs(PyObject* self, PyObject*) {
 }
 
 // Property getter and setter of a thread-bound record. The setter converts
-// the new value before entering.
+// the new value before entering; its write returns Void when it can fail.
 template <class R, class Read>
 PyObject* bound_get(PyObject* self, Read&& read) {
   return boundary([&]() -> Result<Ref> {
@@ -81,7 +83,12 @@ int bound_set(PyObject* self, PyObject* v, Convert&& convert, Write&& write) {
     if (!v) return no_deleter();
     VX_TRY(auto native, convert(v));
     VX_TRY(auto guard, enter_bound<R>(self));
-    return write(unbox<R>(self), std::move(native));
+    if constexpr (std::is_void_v<decltype(write(unbox<R>(self), std::move(native)))>) {
+      write(unbox<R>(self), std::move(native));
+      return ok();
+    } else {
+      return write(unbox<R>(self), std::move(native));
+    }
   });
 }
 
@@ -100,11 +107,7 @@ template <class R, class Take>
 int bound_clear(PyObject* self, Take&& take) {
   R& r = unbox<R>(self);
   if (!r.thread.may_clear(R::kNativeName)) return 0;
-  if (!r.borrow.try_exclusive()) return 0;
-  ExclusiveGuard guard(&r.borrow);
-  auto taken = take(r);
-  guard.release();
-  return 0;  // `taken` dies here
+  return clear_record<R>(self, std::forward<Take>(take));
 }
 
 // Dealloc: the native state is released only on the owner thread.
@@ -121,3 +124,7 @@ void bound_dealloc(PyObject* self) {
 }
 
 }  // namespace vx
+
+// A read/write unsigned 64-bit field `field` of thread-bound record R.
+#define VX_BOUND_U64_PROPERTY(R, getter, setter, field, note) \
+  VX_U64_FIELD(::vx::bound_get, ::vx::bound_set, R, getter, setter, field, note)

@@ -53,10 +53,7 @@ PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
     VX_TRY(std::string name, to_utf8(a[0], "name"));
     VX_TRY(auto syms, to_text_list(a[1], "syms"));
-    uint64_t line = 0;
-    if (a[2]) {
-      VX_TRY(line, to_u64(a[2], "line"));
-    }
+    VX_TRY(const uint64_t line, to_u64_or(a[2], 0, "line"));
     VX_TRY(auto precedence, to_optional_utf8(a[3], "precedence"));
     Grammar& g = obj(self).grammar;
     if (a[4] && a[4] != Py_None) {

@@ -236,10 +236,7 @@ Result<Ref> restore_state_impl(PyObject*, PyLexerEngine& e, const kRestore::Args
 using kSkip = VX_SIGNATURE("LexerEngine", "skip($self, n=1)");
 
 Result<Ref> skip_impl(PyObject*, PyLexerEngine& e, const kSkip::Args& a) {
-  uint64_t n = 1;
-  if (a[0]) {
-    VX_TRY(n, to_u64(a[0], "n"));
-  }
+  VX_TRY(const uint64_t n, to_u64_or(a[0], 1, "n"));
   if (e.pos > kMaxCounter - n) return Error::make(PyExc_OverflowError, "position exceeds the counter range");
   e.pos += n;
   return Ref::none();
@@ -274,24 +271,8 @@ Result<Ref> tokenize_impl(PyObject*, PyLexerEngine& e, const kTokenize::Args& a)
 
 // --- properties ------------------------------------------------------------------------
 
-PyObject* get_pos(PyObject* self, void*) {
-  return bound_get<PyLexerEngine>(self, [](PyLexerEngine& e) { return py_int(e.pos); });
-}
-int set_pos(PyObject* self, PyObject* v, void*) {
-  return bound_set<PyLexerEngine>(self, v, u64_arg("pos"), [](PyLexerEngine& e, uint64_t n) -> Void {
-    e.pos = n;
-    return ok();
-  });
-}
-PyObject* get_lineno(PyObject* self, void*) {
-  return bound_get<PyLexerEngine>(self, [](PyLexerEngine& e) { return py_int(e.lineno); });
-}
-int set_lineno(PyObject* self, PyObject* v, void*) {
-  return bound_set<PyLexerEngine>(self, v, u64_arg("lineno"), [](PyLexerEngine& e, uint64_t n) -> Void {
-    e.lineno = n;
-    return ok();
-  });
-}
+VX_BOUND_U64_PROPERTY(PyLexerEngine, get_pos, set_pos, pos, "pos")
+VX_BOUND_U64_PROPERTY(PyLexerEngine, get_lineno, set_lineno, lineno, "lineno")
 PyObject* get_data(PyObject* self, void*) {
   return bound_get<PyLexerEngine>(self, [](PyLexerEngine& e) -> Result<Ref> {
     Ref d = e.data.with([](Ref& r) { return r.share(); });

@@ -43,13 +43,9 @@ PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
     VX_TRY(auto type, to_shared_text(a[0], "tok_type"));
     PyObject* value = a[1];
-    uint64_t lineno = 1, lexpos = 0, end = 0;
-    if (a[2]) {
-      VX_TRY(lineno, to_u64(a[2], "lineno"));
-    }
-    if (a[3]) {
-      VX_TRY(lexpos, to_u64(a[3], "lexpos"));
-    }
+    VX_TRY(const uint64_t lineno, to_u64_or(a[2], 1, "lineno"));
+    VX_TRY(const uint64_t lexpos, to_u64_or(a[3], 0, "lexpos"));
+    uint64_t end = 0;
     if (a[4] && a[4] != Py_None) {
       VX_TRY(end, to_u64(a[4], "end"));
     } else {

@@ -35,11 +35,9 @@ PyObject* symbol_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
     VX_TRY(std::string name, to_utf8(a[0], "sym_type"));
-    uint64_t numbers[4] = {1, 1, 0, 0};
+    uint64_t numbers[4] = {1, 1, 0, 0};  // lineno, endlineno, lexpos, endlexpos
     for (int i = 0; i < 4; ++i) {
-      if (a[2 + i]) {
-        VX_TRY(numbers[i], to_u64(a[2 + i], kNew::param(2 + i)));
-      }
+      VX_TRY(numbers[i], to_u64_or(a[2 + i], numbers[i], kNew::param(2 + i)));
     }
     Ref value = (a[1] && a[1] != Py_None) ? Ref::borrow(a[1]) : Ref();
     return wrap_in(tp, PyParsedSymbol::make(std::move(name), std::move(value), numbers[0], numbers[1], numbers[2],
