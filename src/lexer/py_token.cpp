@@ -237,4 +237,13 @@ Result<TokenFields> read_token(PyObject* obj) {
   return TokenFields{r.type, r.value.share(), r.lineno, r.lexpos, r.end};
 }
 
+Result<TokenFields> take_token(Ref obj) {
+  PyToken& r = rec(obj.get());
+  if (Py_REFCNT(obj.get()) == 1 && r.borrow.try_exclusive()) {
+    ExclusiveGuard guard(&r.borrow);
+    return TokenFields{std::move(r.type), std::move(r.value), r.lineno, r.lexpos, r.end};
+  }  // the token dies with `obj`, after the access is given back
+  return read_token(obj.get());
+}
+
 }  // namespace vx

@@ -40,5 +40,9 @@ struct TokenFields {
 };
 // Reads a Token under shared access; `obj` must satisfy is_token.
 [[nodiscard]] Result<TokenFields> read_token(PyObject* obj);
+// The same for a Token handed over by the caller: when the caller's is the
+// only reference, the fields are moved out of the dying token instead of
+// shared with it.
+[[nodiscard]] Result<TokenFields> take_token(Ref obj);
 
 }  // namespace vx

@@ -56,8 +56,8 @@ Void symbol_from_attributes(PyObject* token, PyParsedSymbol& sym) {
 
 // A native Token, field by field: its line number is also the end line, its
 // owner is not read.
-Void read_token_into(PyObject* token, PyParsedSymbol& out) {
-  VX_TRY(TokenFields f, read_token(token));
+Void store_token_fields(Result<TokenFields> fields, PyParsedSymbol& out) {
+  VX_TRY(TokenFields f, std::move(fields));
   out.sym_type = std::move(f.type);
   out.value = std::move(f.value);
   out.lineno = out.endlineno = f.lineno;
@@ -77,7 +77,7 @@ Void symbol_from_token(PyObject* token, PyParsedSymbol& out) {
       return ok();
     }
   } else if (is_token(token)) {
-    return read_token_into(token, out);
+    return store_token_fields(read_token(token), out);
   }
   return symbol_from_attributes(token, out);
 }
@@ -120,6 +120,7 @@ Void TokenSource::next_symbol(PyParsedSymbol& out) {
     stream_ended_ = true;
     return end_marker(out);
   }
+  if (is_token(item.get())) return store_token_fields(take_token(std::move(item)), out);
   return symbol_from_token(item.get(), out);
 }
 

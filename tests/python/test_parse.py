@@ -52,6 +52,20 @@ def test_items_become_symbols(core):
         assert rhs_of(engine, token) == expected, token
 
 
+def test_tokens_from_an_iterator(core):
+    # A token that only the iterator's result holds, and one held elsewhere too,
+    # which must come out of the parse whole.
+    engine = one_token(core, "T")
+    value = object()
+    held = core.Token("T", value, 4, 2, 9)
+    for stream in ((core.Token("T", value, 4, 2, 9) for _ in "x"), iter([held])):
+        seen = []
+        engine.parse(stream, lambda p, result, rhs: seen.append(rhs[0]))
+        assert [(s.type, s.value, s.lineno, s.lexpos, s.endlexpos) for s in seen] == [("T", value, 4, 2, 9)]
+    assert (held.type, held.value, held.lineno, held.lexpos, held.end) == ("T", value, 4, 2, 9)
+    assert repr(held) == repr(core.Token("T", value, 4, 2, 9))
+
+
 def test_surrogates_in_a_str_type(core):
     # A type read through str() keeps a lone surrogate only as replacement characters.
     class Odd:
