@@ -257,6 +257,30 @@ def test_gc_clear_breaks_cycles(Token):
     assert r() is None
 
 
+@pytest.mark.parametrize("attr", ["value", "lexer"])
+def test_a_token_enters_the_collector_when_it_gets_a_container(Token, attr):
+    import weakref
+
+    class Marker:
+        pass
+
+    # Holding only a str, an int or None, a token is nothing the collector
+    # needs to visit; given a container that holds it, its cycle is found.
+    assert not any(gc.is_tracked(t) for t in (Token("T", "x"), Token("T", 5), Token("T", None, lexer=None)))
+    assert gc.is_tracked(Token("T", [])) and gc.is_tracked(Token("T", 1, lexer=Marker()))
+    t = Token("T", "x")
+    setattr(t, attr, 7)
+    assert not gc.is_tracked(t)
+    m = Marker()
+    setattr(t, attr, [t, m])
+    assert gc.is_tracked(t)
+    setattr(t, attr, getattr(t, attr))  # a second container keeps it tracked
+    r = weakref.ref(m)
+    del t, m
+    gc.collect()
+    assert r() is None
+
+
 def test_no_leak_over_many_tokens(Token):
     def work():
         t = Token("T", "abc", lexpos=1, lexer=object())
