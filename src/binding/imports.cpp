@@ -2,6 +2,9 @@
 
 #include <array>
 #include <atomic>
+#include <utility>
+
+#include "binding/objects.hpp"
 
 namespace vx {
 namespace {
@@ -43,7 +46,125 @@ Result<PyObject*> cached(std::atomic<PyObject*>& cell, const char* module, const
   return publish_once(cell, fresh.release());
 }
 
+#ifndef Py_GIL_DISABLED
+// The one dict watcher of the WatchedAttr caches, registered in the first
+// interpreter that fills one (a cache serves that interpreter only). The
+// watchers run under the interpreter's lock, as every use of the caches.
+constexpr size_t kMaxWatched = 4;
+std::array<WatchedAttr*, kMaxWatched> g_watched{};
+size_t g_watched_count = 0;
+int g_watcher = -1;
+PyInterpreterState* g_watcher_interp = nullptr;
+bool g_watching_ended = false;  // the watched sys.modules died: no cache is filled again
+PyObject* g_modules_watched = nullptr;  // identity only
+
+int on_dict_event(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*) {
+  const bool whole = event == PyDict_EVENT_CLEARED || event == PyDict_EVENT_DEALLOCATED || event == PyDict_EVENT_CLONED;
+  if (event == PyDict_EVENT_DEALLOCATED && dict == g_modules_watched) g_watching_ended = true;
+  for (size_t i = 0; i < g_watched_count; ++i) g_watched[i]->notice(dict, whole ? nullptr : key);
+  return 0;
+}
+
+// The watcher of this interpreter, registering it on first use; -1 when
+// caches cannot be watched here.
+int watcher_for(PyInterpreterState* interp) {
+  if (g_watching_ended) return -1;
+  if (g_watcher_interp == nullptr) {
+    const int id = PyDict_AddWatcher(on_dict_event);
+    if (id < 0) {
+      PyErr_Clear();  // every watcher taken: the caches stay empty
+      g_watching_ended = true;
+      return -1;
+    }
+    g_watcher = id;
+    g_watcher_interp = interp;
+  }
+  return g_watcher_interp == interp ? g_watcher : -1;
+}
+
+// True when `key` (a dict key about to change) may be `name`: any key but
+// an exact str of other text, whose equality cannot be a surprise.
+bool may_be_key(PyObject* key, const char* name) noexcept {
+  return key == nullptr || !PyUnicode_CheckExact(key) || PyUnicode_EqualToUTF8(key, name);
+}
+#endif
+
 }  // namespace
+
+Result<Ref> WatchedAttr::get() {
+#ifndef Py_GIL_DISABLED
+  // The sys.modules dict watched belongs to the watcher's interpreter (and
+  // its death ends the caching), so its identity also tells the interpreter.
+  PyObject* modules = PyImport_GetModuleDict();
+  if (valid_ && modules == modules_ && Py_IS_TYPE(module_obj_, &PyModule_Type)) return Ref::borrow(value_);
+  return refill(modules);
+#else
+  return import_attr(module_, attr_);
+#endif
+}
+
+void WatchedAttr::notice(PyObject* dict, PyObject* key) noexcept {
+#ifndef Py_GIL_DISABLED
+  if (!valid_) return;
+  if ((dict == modules_ && may_be_key(key, module_)) || (dict == module_dict_ && may_be_key(key, attr_)))
+    valid_ = false;
+#else
+  (void)dict;
+  (void)key;
+#endif
+}
+
+Result<Ref> WatchedAttr::refill(PyObject* modules) {
+#ifndef Py_GIL_DISABLED
+  // import_attr's steps, one by one, so that what it read is known: a
+  // plain module's attribute is its dict's entry (neither the module class
+  // nor object defines the name), so that one look-up stands for the
+  // attribute read.
+  valid_ = false;
+  Ref module_name = literal_name(module_);
+  if (!module_name) return Error::pending();
+  PyObject* found = nullptr;
+  if (PyDict_GetItemRef(modules, module_name.get(), &found) < 0) return Error::pending();
+  Ref mod = Ref::steal(found);
+  Ref attr_name = literal_name(attr_);
+  if (!attr_name) return Error::pending();
+  if (!mod || mod.get() == Py_None) {
+    VX_TRY(Ref imported, checked(PyImport_Import(module_name.get())));
+    return checked(PyObject_GetAttr(imported.get(), attr_name.get()));
+  }
+  if (!Py_IS_TYPE(mod.get(), &PyModule_Type)) return checked(PyObject_GetAttr(mod.get(), attr_name.get()));
+  PyObject* dict = PyModule_GetDict(mod.get());
+  PyObject* entry = nullptr;
+  if (PyDict_GetItemRef(dict, attr_name.get(), &entry) < 0) return Error::pending();
+  Ref value = Ref::steal(entry);
+  if (!value) return checked(PyObject_GetAttr(mod.get(), attr_name.get()));  // the module's __getattr__, or the error
+
+  const int id = watcher_for(PyInterpreterState_Get());
+  if (id < 0) return value;
+  size_t at = 0;
+  while (at < g_watched_count && g_watched[at] != this) ++at;
+  if (at == g_watched_count) {
+    if (g_watched_count == kMaxWatched) return value;
+    g_watched[g_watched_count++] = this;
+  }
+  if (module_dict_ != nullptr && module_dict_ != dict) (void)PyDict_Unwatch(id, module_dict_);
+  if (PyDict_Watch(id, modules) < 0 || PyDict_Watch(id, dict) < 0) {
+    PyErr_Clear();
+    return value;
+  }
+  // The objects replaced are released last: that may run Python code.
+  Ref old_module = Ref::steal(std::exchange(module_obj_, mod.share().release()));
+  Ref old_value = Ref::steal(std::exchange(value_, value.share().release()));
+  modules_ = modules;
+  g_modules_watched = modules;
+  module_dict_ = dict;
+  valid_ = true;
+  return value;
+#else
+  (void)modules;
+  return import_attr(module_, attr_);
+#endif
+}
 
 Result<Ref> import_module(const char* module) {
   Ref module_name = literal_name(module);

@@ -88,8 +88,12 @@ Result<Ref> replace_input(PyLexerEngine& e, PyObject* d) {
   Ref old = e.data.with([&](Ref& r) { return std::exchange(r, std::move(data)); });
   e.pos = 0;
   e.lineno = 1;
-  auto initial = std::make_shared<const std::string>("INITIAL");
-  e.current_state.with([&](auto& s) { s = std::move(initial); });
+  // A current state already named "INITIAL" keeps its name object, and with
+  // it the token loop's cached state look-up.
+  if (*current_state_of(e) != "INITIAL") {
+    auto initial = std::make_shared<const std::string>("INITIAL");
+    e.current_state.with([&](auto& s) { s = std::move(initial); });
+  }
   std::vector<std::string> old_stack = e.state_stack.with([](auto& st) { return std::exchange(st, {}); });
   e.input_revision += 1;
   return old;

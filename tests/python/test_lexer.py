@@ -724,6 +724,28 @@ def test_cycles_through_the_engine_are_collected(LE):
     assert r() is None
 
 
+def test_cycles_through_tokens_and_their_owner_are_collected(LE):
+    import weakref
+
+    class Marker:
+        pass
+
+    lx = LE()
+    lx.add_rule("INITIAL", "A", "a")
+    lx.set_literals("+")
+    assert not any(gc.is_tracked(t) for t in lx.tokenize("a+"))  # nothing a cycle could go through
+    owner = [Marker()]
+    lx.callback_owner = owner
+    toks = lx.tokenize("a+")
+    assert all(gc.is_tracked(t) for t in toks)
+    owner.extend(toks)
+    r = weakref.ref(owner[0])
+    lx.callback_owner = None
+    del owner, toks
+    gc.collect()
+    assert r() is None
+
+
 def test_gc_clear(LE):
     lx = LE()
     lx.add_rule("S", "A", "a", func=lambda t: gc_clear(lx))  # refused while the engine is in use

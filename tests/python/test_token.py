@@ -257,6 +257,30 @@ def test_gc_clear_breaks_cycles(Token):
     assert r() is None
 
 
+@pytest.mark.parametrize("attr", ["value", "lexer"])
+def test_a_token_enters_the_collector_when_it_gets_a_container(Token, attr):
+    import weakref
+
+    class Marker:
+        pass
+
+    # Holding only a str, an int or None, a token is nothing the collector
+    # needs to visit; given a container that holds it, its cycle is found.
+    assert not any(gc.is_tracked(t) for t in (Token("T", "x"), Token("T", 5), Token("T", None, lexer=None)))
+    assert gc.is_tracked(Token("T", [])) and gc.is_tracked(Token("T", 1, lexer=Marker()))
+    t = Token("T", "x")
+    setattr(t, attr, 7)
+    assert not gc.is_tracked(t)
+    m = Marker()
+    setattr(t, attr, [t, m])
+    assert gc.is_tracked(t)
+    setattr(t, attr, getattr(t, attr))  # a second container keeps it tracked
+    r = weakref.ref(m)
+    del t, m
+    gc.collect()
+    assert r() is None
+
+
 def test_no_leak_over_many_tokens(Token):
     def work():
         t = Token("T", "abc", lexpos=1, lexer=object())
@@ -316,3 +340,72 @@ def test_comparing_and_reporting_values_nested_deeper_than_the_stack_allows(core
     finally:
         sys.unraisablehook = old
     assert str(info.value).endswith('(type "x") on line 1, pos 0')
+
+
+def test_equality_follows_every_change_of_the_package_token_class(Token, monkeypatch):
+    import types
+
+    def compare(other):
+        # The same comparison twice: the second may use what the first looked up.
+        first, second = Token("A", "x").__eq__(other), Token("A", "x").__eq__(other)
+        assert first == second or first is second
+        return first
+
+    class Plain:
+        type, value = "A", "x"
+
+    class Meta(type):
+        def __instancecheck__(cls, obj):
+            return obj is None or isinstance(obj, Plain)
+
+    class Claims(metaclass=Meta):
+        pass
+
+    assert compare(None) is NotImplemented and compare(py_tokens.Token("A", "x")) is True
+    # The attribute replaced, then deleted, in the loaded module.
+    monkeypatch.setattr(py_tokens, "Token", Plain)
+    assert compare(Plain()) is True and compare(py_tokens.__dict__["_LazyErrorToken"]) is NotImplemented
+    monkeypatch.setattr(py_tokens, "Token", Claims)  # a metaclass's instance test is asked
+    with pytest.raises(AttributeError):
+        compare(None)  # None is an instance, and has no `type`
+    py_tokens.__dict__.update(Token=type)  # a bulk update of the module's dict
+    assert compare(None) is NotImplemented
+    with pytest.raises(AttributeError):
+        compare(int)  # an instance of type, without `type`
+    monkeypatch.delattr(py_tokens, "Token")
+    with pytest.raises(AttributeError):
+        compare(None)
+    monkeypatch.undo()
+    assert compare(None) is NotImplemented
+
+    # A module whose attribute comes from its __getattr__, or whose class changed.
+    fake = types.ModuleType("vexlor.core.tokens")
+    fake.__getattr__ = lambda name: Plain if name == "Token" else None
+    monkeypatch.setitem(sys.modules, "vexlor.core.tokens", fake)
+    assert compare(Plain()) is True
+    fake.Token = Claims
+    with pytest.raises(AttributeError):
+        compare(None)
+
+    class Special(types.ModuleType):
+        def __getattribute__(self, name):
+            return Plain if name == "Token" else super().__getattribute__(name)
+
+    fake.__class__ = Special
+    assert compare(None) is NotImplemented and compare(Plain()) is True
+    fake.__class__ = types.ModuleType
+    with pytest.raises(AttributeError):
+        compare(None)
+
+    # A module missing from sys.modules is imported again; one set to None fails.
+    monkeypatch.delitem(sys.modules, "vexlor.core.tokens")
+    assert compare(None) is NotImplemented
+    assert compare(sys.modules["vexlor.core.tokens"].Token("A", "x")) is True
+    monkeypatch.setitem(sys.modules, "vexlor.core.tokens", None)
+    with pytest.raises(ImportError):
+        compare(None)
+    monkeypatch.setitem(sys.modules, "vexlor.core.tokens", fake)
+    with pytest.raises(AttributeError):
+        compare(None)
+    monkeypatch.undo()
+    assert compare(None) is NotImplemented and compare(py_tokens.Token("A", "x")) is True
