@@ -16,8 +16,10 @@ namespace vx {
 class SignalPoll {
  public:
   // Steps between two checks: a check costs a few nanoseconds, a step at
-  // least tens, and a few thousand steps take well under a millisecond.
-  static constexpr uint32_t kEvery = 4096;
+  // least tens, so a thousand steps make the checks vanish beside the work,
+  // and take well under a millisecond unless each step scans far (a lexer
+  // rule that runs over the rest of a long text before it fails).
+  static constexpr uint32_t kEvery = 1024;
 
   // True when a signal handler raised; its exception is pending.
   [[nodiscard]] bool interrupted() noexcept {

@@ -4,6 +4,7 @@
 #include <re2/set.h>
 
 #include <algorithm>
+#include <map>
 
 #include "common/internal_failure.hpp"
 #include "lexer/input_text.hpp"
@@ -114,28 +115,102 @@ std::shared_ptr<const NativeGroup> NativeGroup::single(std::shared_ptr<const Nat
 }
 
 void NativeGroup::build_candidates() {
-  prefixes_.clear();
-  for (const auto& m : members_) prefixes_.push_back(m->start().prefix);
-  candidate_start_.assign(258, 0);
-  candidates_.clear();
+  open_start_.assign(258, 0);
+  open_.clear();
   for (unsigned b = 0; b <= 256; ++b) {
-    candidate_start_[b] = static_cast<uint32_t>(candidates_.size());
+    open_start_[b] = static_cast<uint32_t>(open_.size());
     for (uint32_t k = 0; k < members_.size(); ++k) {
       const PatternStart& st = members_[k]->start();
-      if (b == 256 ? st.nullable : st.may_start_with(static_cast<unsigned char>(b))) candidates_.push_back(k);
+      if (!st.prefix.empty()) continue;  // in the trie
+      if (b == 256 ? st.nullable : st.may_start_with(static_cast<unsigned char>(b))) open_.push_back(k);
     }
   }
-  candidate_start_[257] = static_cast<uint32_t>(candidates_.size());
+  open_start_[257] = static_cast<uint32_t>(open_.size());
+
+  // The trie, built with ordered child maps, then laid out flat with the
+  // same node numbers.
+  struct Building {
+    std::map<unsigned char, uint32_t> next;
+    std::vector<uint32_t> ends;
+  };
+  std::vector<Building> nodes(1);
+  for (uint32_t k = 0; k < members_.size(); ++k) {
+    uint32_t n = 0;
+    for (const char ch : members_[k]->start().prefix) {
+      const auto c = static_cast<unsigned char>(ch);
+      auto it = nodes[n].next.find(c);
+      if (it != nodes[n].next.end()) {
+        n = it->second;
+        continue;
+      }
+      const auto fresh = static_cast<uint32_t>(nodes.size());
+      nodes.emplace_back();
+      nodes[n].next.emplace(c, fresh);
+      n = fresh;
+    }
+    if (n != 0) nodes[n].ends.push_back(k);
+  }
+  trie_.assign(nodes.size(), TrieNode{});
+  edge_byte_.clear();
+  edge_target_.clear();
+  ends_.clear();
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    TrieNode& t = trie_[i];
+    t.edge_begin = static_cast<uint32_t>(edge_byte_.size());
+    for (const auto& [c, target] : nodes[i].next) {
+      edge_byte_.push_back(c);
+      edge_target_.push_back(target);
+    }
+    t.edge_end = static_cast<uint32_t>(edge_byte_.size());
+    t.end_begin = static_cast<uint32_t>(ends_.size());
+    ends_.insert(ends_.end(), nodes[i].ends.begin(), nodes[i].ends.end());
+    t.end_end = static_cast<uint32_t>(ends_.size());
+  }
+}
+
+void NativeGroup::collect_candidates(std::string_view text, size_t byte_pos, unsigned slot, Few& out) const {
+  constexpr size_t kMany = kDirectCandidates + 1;
+  const uint32_t* open = open_.data() + open_start_[slot];
+  const uint32_t* open_end = open_.data() + open_start_[slot + 1];
+  if (static_cast<size_t>(open_end - open) > kDirectCandidates) {
+    out.count = kMany;
+    return;
+  }
+  out.count = 0;
+  for (; open != open_end; ++open) out.member[out.count++] = *open;
+  // The trie along the text: each node reached is a prefix the text at the
+  // position begins with; its members join the candidates in member order.
+  uint32_t node = 0;
+  for (size_t i = byte_pos; i < text.size(); ++i) {
+    const TrieNode& from = trie_[node];
+    const unsigned char* first = edge_byte_.data() + from.edge_begin;
+    const unsigned char* last = edge_byte_.data() + from.edge_end;
+    const auto c = static_cast<unsigned char>(text[i]);
+    const unsigned char* edge = std::lower_bound(first, last, c);
+    if (edge == last || *edge != c) return;
+    node = edge_target_[static_cast<size_t>(edge - edge_byte_.data())];
+    const TrieNode& at = trie_[node];
+    for (uint32_t j = at.end_begin; j < at.end_end; ++j) {
+      if (out.count == kDirectCandidates) {
+        out.count = kMany;
+        return;
+      }
+      size_t slot_at = out.count++;
+      for (; slot_at > 0 && out.member[slot_at - 1] > ends_[j]; --slot_at) out.member[slot_at] = out.member[slot_at - 1];
+      out.member[slot_at] = ends_[j];
+    }
+  }
 }
 
 // Why match() finds the member that match_one_by_one() finds, with its span:
 //
-// 1. The candidates for the byte at the position are all members whose
-//    pattern may begin with that byte or match empty (a superset, see
-//    PatternStart), in member order. A member that is not a candidate does
-//    not match there, and neither does one whose literal prefix the text at
-//    the position does not begin with. So the first member that matches is
-//    the first remaining candidate that matches.
+// 1. The candidates at the position are the members without a literal
+//    prefix whose pattern may begin with the byte there or match empty (a
+//    superset, see PatternStart), and the members whose literal prefix the
+//    text at the position begins with (every match of such a member begins
+//    with its prefix, so it matches nowhere else), in member order. A member
+//    that is no candidate does not match there, so the first member that
+//    matches is the first candidate that matches.
 // 2. With few remaining candidates, each is matched in order with its own
 //    expression.
 // 3. Otherwise the set names every member that matches anchored at the
@@ -148,17 +223,11 @@ void NativeGroup::build_candidates() {
 std::optional<GroupMatch> NativeGroup::match(std::string_view text, size_t byte_pos) const {
   if (byte_pos > text.size()) return std::nullopt;
   const unsigned slot = byte_pos < text.size() ? static_cast<unsigned char>(text[byte_pos]) : 256;
-  const uint32_t* first = candidates_.data() + candidate_start_[slot];
-  const uint32_t* last = candidates_.data() + candidate_start_[slot + 1];
-  auto fits = [&](uint32_t k) { return prefixes_[k].empty() || prefix_fits(text, byte_pos, prefixes_[k]); };
-  if (static_cast<size_t>(last - first) > kDirectCandidates) {
-    size_t count = 0;
-    for (const uint32_t* c = first; c != last; ++c)
-      if (fits(*c) && ++count > kDirectCandidates) return match_through_set(text, byte_pos);
-  }
-  for (const uint32_t* c = first; c != last; ++c)
-    if (fits(*c))
-      if (auto end = members_[*c]->match_end(text, byte_pos)) return GroupMatch{*c, *end};
+  Few few;
+  collect_candidates(text, byte_pos, slot, few);
+  if (few.count > kDirectCandidates) return match_through_set(text, byte_pos);
+  for (size_t i = 0; i < few.count; ++i)
+    if (auto end = members_[few.member[i]]->match_end(text, byte_pos)) return GroupMatch{few.member[i], *end};
   return std::nullopt;
 }
 

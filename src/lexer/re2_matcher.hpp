@@ -98,13 +98,33 @@ class NativeGroup {
   NativeGroup();
   void build_candidates();
 
+  // Up to kDirectCandidates + 1 candidates in member order, and how many.
+  struct Few {
+    uint32_t member[kDirectCandidates + 1];
+    size_t count = 0;
+  };
+  // The candidates at `byte_pos` (byte `slot`, 256 at the end of the text),
+  // or more than kDirectCandidates of them when count says so.
+  void collect_candidates(std::string_view text, size_t byte_pos, unsigned slot, Few& out) const;
+
   std::vector<std::shared_ptr<const NativeRegex>> members_;
-  // Members that may begin with byte b, in member order:
-  // candidates_[candidate_start_[b] .. candidate_start_[b + 1]); index 256
-  // holds the members that may match the empty string (the end of the text).
-  std::vector<uint32_t> candidate_start_;
-  std::vector<uint32_t> candidates_;
-  std::vector<std::string_view> prefixes_;  // member k's literal prefix (held by the member)
+  // Members without a literal prefix that may begin with byte b, in member
+  // order: open_[open_start_[b] .. open_start_[b + 1]); index 256 holds the
+  // members that may match the empty string (the end of the text).
+  std::vector<uint32_t> open_start_;
+  std::vector<uint32_t> open_;
+  // The literal prefixes of the other members as a trie: node 0 is the
+  // empty prefix; node n's children are edges [edge_begin, edge_end) by
+  // ascending byte, and the members whose prefix ends at n are
+  // ends_[end_begin, end_end), in member order.
+  struct TrieNode {
+    uint32_t edge_begin = 0, edge_end = 0;
+    uint32_t end_begin = 0, end_end = 0;
+  };
+  std::vector<TrieNode> trie_;
+  std::vector<unsigned char> edge_byte_;
+  std::vector<uint32_t> edge_target_;
+  std::vector<uint32_t> ends_;
   // The members as one RE2::Set anchored at the start of the text it is
   // given. A set sees no text before that start, so when some member looks
   // behind its start (^, \A, \b), positions after the first are searched

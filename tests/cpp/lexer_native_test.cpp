@@ -193,6 +193,23 @@ class PatternGen {
   std::mt19937 rng_;
 };
 
+TEST(NativeGroup, MembersWithSharedLiteralPrefixesAgreeWithTheDefinition) {
+  // Keywords that are prefixes of one another and of identifiers, beside
+  // members without a literal prefix: few and many candidates at a position.
+  const std::vector<std::string> patterns = {
+      "do\\b", "double\\b", "d\\b", "dou", "ifdef", "if\\b", "i", "[A-Za-z_][A-Za-z0-9_]*",
+      "[0-9]+", "do[a-z]", "(?i)dO", "doub", "doubl", "double"};
+  const std::string text = "do double dou doubles doubled ifdef if i d x9 DO 12 dox iff";
+  for (size_t count : {size_t{3}, size_t{6}, patterns.size()}) {
+    auto g = NativeGroup::compile(compile_all({patterns.begin(), patterns.begin() + static_cast<std::ptrdiff_t>(count)}));
+    ASSERT_TRUE(g);
+    for (size_t pos = 0; pos <= text.size(); ++pos) {
+      const std::string what = std::to_string(count) + " members at " + std::to_string(pos);
+      expect_all_searches(*g, text, pos, g->match_one_by_one(text, pos), what);
+    }
+  }
+}
+
 bool is_char_start(const std::string& s, size_t i) {
   return i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
 }
