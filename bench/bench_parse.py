@@ -233,10 +233,10 @@ def python_parse(tokens, action, goto, names, lens, funcs, views=False):
                 slots = [args[0] if n else None, *args]
                 v = funcs[p](ValueView(slots))
                 v = slots[0] if v is None else v
-            elif funcs[p] is None:  # a default reduction: the first value, or None
+            elif (f := funcs[p]) is None:  # a default reduction: the first value, or None
                 v = args[0] if n else None
             else:
-                v = funcs[p](*args)
+                v = f(*args)
                 v = args[0] if v is None and n else v
             values.append(v)
             states.append(goto[states[-1]][names[p]])
@@ -286,7 +286,8 @@ print((after - before) * 1024)
 
 
 def measure(sizes, repeat, depth, say=print):
-    """Runs every case; returns {"sizes": {mb: {"tokens", "reductions", "ns_per_token": {label: [gc running,
+    """Runs every case, each `repeat` times (a number, or a function of the
+    size in MB) for the best figure; returns {"sizes": {mb: {"tokens", "reductions", "ns_per_token": {label: [gc running,
     gc paused]}}}, "deep": {"depth", "peak_bytes"}} and reports as it goes through `say`."""
     table, names, lens = build_grammar()
     n = len(names)
@@ -303,6 +304,7 @@ def measure(sizes, repeat, depth, say=print):
     say(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
     lx = native_lexer()
 
+    repeat_for = repeat if callable(repeat) else lambda mb: repeat
     results = {}
     report = {"sizes": {}}
     for mb in sizes:
@@ -352,8 +354,8 @@ def measure(sizes, repeat, depth, say=print):
         say(f"{'':<22}{'ns/token':>10}{'no gc':>10}")
         report["sizes"][mb] = {"tokens": count, "reductions": len(calls), "ns_per_token": {}}
         for label, fn in cases:
-            t = best_time(fn, repeat)
-            t_nogc = best_time(fn, repeat, collector=False)
+            t = best_time(fn, repeat_for(mb))
+            t_nogc = best_time(fn, repeat_for(mb), collector=False)
             results[(mb, label)] = (t / count * 1e9, t_nogc / count * 1e9)
             report["sizes"][mb]["ns_per_token"][label] = list(results[(mb, label)])
             say(f"{label:<22}{t / count * 1e9:>10.1f}{t_nogc / count * 1e9:>10.1f}")
@@ -369,7 +371,7 @@ def measure(sizes, repeat, depth, say=print):
             say(f"  [{col}] views: native proxy vs python loop {r['views, python loop'][i] / r['views, native proxy'][i]:.2f}x,"
                   f" vs reduce_cb {r['views, reduce_cb'][i] / r['views, native proxy'][i]:.2f}x;"
                   f" native proxy / floor: {r['views, native proxy'][i] / r['views floor (starmap)'][i]:.2f}"
-                  f" (floor {r['views floor (starmap)'][i] * count / report["sizes"][mb]["reductions"]:.0f} ns per reduction)")
+                  f" (floor {r['views floor (starmap)'][i] * count / report['sizes'][mb]['reductions']:.0f} ns per reduction)")
 
     sizes = sorted({mb for mb, _ in results})
     if len(sizes) > 1:

@@ -71,6 +71,10 @@ class Calculator:
                             self.funcs if funcs is None else funcs)
 
 
+def plural(n, word):
+    return f"{n} {word}" if n == 1 else f"{n} {word}s"
+
+
 def micro(fn, repeat):
     """µs per call of fn: the best of `repeat` timeit runs, each of as many
     calls as take about 0.2 s, with the collector paused; then the same with
@@ -99,7 +103,7 @@ def measure(repeat, say=print):
     for text in (ONE, SEVEN, NINETY_NINE):
         tokens = lexer.tokenize(text)
         assert calc.parse(tokens) == calc.python_parse(tokens) == eval(text), "the two parsers disagree"
-        row(f"parse, value functions, {len(tokens)} tokens", lambda: calc.parse(tokens),
+        row(f"parse, value functions, {plural(len(tokens), 'token')}", lambda: calc.parse(tokens),
             lambda: calc.python_parse(tokens), {"tokens": len(tokens)})
 
     tokens = lexer.tokenize(ONE)
@@ -113,7 +117,7 @@ def measure(repeat, say=print):
             return list(iter(lexer.token, None))
 
         assert [(t.type, t.value) for t in pull()] == [(t.type, t.value) for t in lexer.tokenize(text)]
-        row(f"input + iter(lexer.token), {len(text)} characters", pull, lambda: lexer.tokenize(text),
+        row(f"input + iter(lexer.token), {plural(len(text), 'character')}", pull, lambda: lexer.tokenize(text),
             {"chars": len(text)})
     return out
 

@@ -7,7 +7,8 @@ each bar with its measured ratio and whether it holds.
 
     bash scripts/bench [--quick]   # builds the tree, then runs this
     bash scripts/bench --refresh   # the same, writing the committed figures in bench/results
-    python bench/run_all.py [--quick] [--sizes 0.25,1,4,10] [--repeat 3] [--out DIR] [--lalr build/bench/bench_lalr]
+    python bench/run_all.py [--quick] [--sizes 0.25,1,10] [--repeat 3] [--large-repeat 2] [--out DIR]
+                            [--lalr build/bench/bench_lalr]
 """
 
 import argparse
@@ -67,7 +68,7 @@ ORANGES = ["#d94801", "#fd8d3c"]
 GREY = "#525252"
 
 
-def lexing(sizes, repeat):
+def lexing(sizes, repeat_for):
     """ns/token of tokenize, of the plain-Python lexer, and of a Python floor:
     the plain-Python lexer's master regular expression scanning the text with
     re.finditer, no token made."""
@@ -84,8 +85,8 @@ def lexing(sizes, repeat):
         }
         out[mb] = {"tokens": count, "ns_per_token": {}}
         for label, fn in cases.items():
-            t = bench_lexer.best_time(fn, repeat)
-            t_nogc = bench_lexer.best_time(fn, repeat, collector=False)
+            t = bench_lexer.best_time(fn, repeat_for(mb))
+            t_nogc = bench_lexer.best_time(fn, repeat_for(mb), collector=False)
             out[mb]["ns_per_token"][label] = [t / count * 1e9, t_nogc / count * 1e9]
         print(f"lexing {mb:g} MB: " + ", ".join(f"{k} {v[1]:.0f}" for k, v in out[mb]["ns_per_token"].items())
               + " ns/token (collector paused)")
@@ -123,12 +124,12 @@ def bars(report, bars_mb):
                      "vexlor_figures": our_figures, "baseline_figures": their_figures, "kind": kind, "bar": limit,
                      "ratio": ratio, "holds": "PASS" if holds else "MISS"})
 
-    for key, text, limit in (("parse, value functions, 1 tokens", '"2", 1 token', 1.5),
+    for key, text, limit in (("parse, value functions, 1 token", '"2", 1 token', 1.5),
                              ("parse, value functions, 7 tokens", '"2 * (3 + 4)", 7 tokens', 3.0),
                              ("parse, value functions, 99 tokens", "a 99-token expression", 4.5)):
         bar(f"parse of {text}, value functions", ("parse", small[key]["vexlor"]),
             ("plain-Python LR loop", small[key]["baseline"]), "faster", limit, "µs/parse", "small")
-    for key, text in (("input + iter(lexer.token), 1 characters", '"2"'),
+    for key, text in (("input + iter(lexer.token), 1 character", '"2"'),
                       ("input + iter(lexer.token), 11 characters", '"2 * (3 + 4)"')):
         bar(f"input + list(iter(lexer.token, None)) of {text}", ("input + iter", small[key]["vexlor"]),
             ("tokenize", small[key]["baseline"]), "within", 1.6, "µs/call", "small")
@@ -282,11 +283,11 @@ def tables(ax, rows):
     ax.xaxis.set_minor_formatter(NullFormatter())
 
 
-SMALL_NAMES = {"parse, value functions, 1 tokens": 'parse\n"2"\n1 token',
+SMALL_NAMES = {"parse, value functions, 1 token": 'parse\n"2"\n1 token',
                "parse, value functions, 7 tokens": 'parse\n"2 * (3 + 4)"\n7 tokens',
                "parse, value functions, 99 tokens": "parse\n99 tokens",
                "parse, default reductions, 1 token": 'parse "2",\ndefault\nreductions\nonly',
-               "input + iter(lexer.token), 1 characters": 'lex\n"2"\n1 character',
+               "input + iter(lexer.token), 1 character": 'lex\n"2"\n1 character',
                "input + iter(lexer.token), 11 characters": 'lex\n"2 * (3 + 4)"\n11 characters'}
 
 
@@ -367,8 +368,9 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--quick", action="store_true",
                     help="small sizes and few repeats, to check the benchmarks run (figures are rough)")
-    ap.add_argument("--sizes", help="input sizes in MB (default 0.25,1,4,10; quick 0.1,0.25)")
-    ap.add_argument("--repeat", type=int, help="runs per figure on the large inputs, best taken (default 3)")
+    ap.add_argument("--sizes", help="input sizes in MB (default 0.25,1,10; quick 0.1,0.25)")
+    ap.add_argument("--repeat", type=int, help="runs per figure on inputs of up to 1 MB, best taken (default 3)")
+    ap.add_argument("--large-repeat", type=int, help="runs per figure on larger inputs (default 2)")
     ap.add_argument("--small-repeat", type=int, help="timeit runs per small-input figure (default 7)")
     ap.add_argument("--depth", type=int, help="depth of the deep right-recursive parse (default 1000000)")
     ap.add_argument("--lalr", default=os.path.join(HERE, "..", "build", "bench", "bench_lalr"))
@@ -376,14 +378,20 @@ def main():
     ap.add_argument("--out", default=os.path.join(HERE, "..", "build", "bench-results"),
                     help="folder for latest.json, latest.png and latest.md")
     args = ap.parse_args()
+    sys.stdout.reconfigure(line_buffering=True)  # figures show as they come, also through a pipe
     if args.plot:
         with open(args.plot) as f:
             report = json.load(f)
         write(report, os.path.abspath(args.out), "png", "md")
         return
     q = args.quick
-    sizes = [float(s) for s in (args.sizes or ("0.1,0.25" if q else "0.25,1,4,10")).split(",")]
+    sizes = [float(s) for s in (args.sizes or ("0.1,0.25" if q else "0.25,1,10")).split(",")]
     repeat = args.repeat or (2 if q else 3)
+    large_repeat = args.large_repeat or min(repeat, 2)
+
+    def repeat_for(mb):  # runs of seconds each vary less, and would take most of the time
+        return repeat if mb <= 1 else large_repeat
+
     small_repeat = args.small_repeat or (3 if q else 7)
     depth = args.depth if args.depth is not None else (100_000 if q else 1_000_000)
     # The bars on large inputs are read at 1 MB, or at the size nearest below it.
@@ -394,17 +402,25 @@ def main():
                f"{platform.python_version()}, vexlor._core_rs {_core_rs.version()}, {time.strftime('%Y-%m-%d')}")
     print(machine)
     report = {"machine": machine, "quick": q, "bars_mb": bars_mb}
-    report["small"] = bench_small.measure(small_repeat)
-    report["lexing"] = lexing(sizes, repeat)
-    report["parsing"] = bench_parse.measure(sizes, repeat, depth,
-                                            say=lambda line: print(line) if "[" in line or "MB:" in line else None)
-    report["keywords"] = bench_lexer.keyword_workload(repeat, megabytes=bars_mb)
-    report["tables"] = table_building(os.path.abspath(args.lalr), 0.2 if q else 0.5)
+    report["small"] = timed("small inputs", lambda: bench_small.measure(small_repeat))
+    report["lexing"] = timed("lexing", lambda: lexing(sizes, repeat_for))
+    report["parsing"] = timed("parsing", lambda: bench_parse.measure(
+        sizes, repeat_for, depth, say=lambda line: print(line) if "[" in line or "MB:" in line else None))
+    report["keywords"] = timed("keyword rules", lambda: bench_lexer.keyword_workload(repeat, megabytes=bars_mb))
+    report["tables"] = timed("table construction",
+                             lambda: table_building(os.path.abspath(args.lalr), 0.2 if q else 0.5))
     report["bars"] = bars(report, bars_mb)
     report["beside_the_bars"] = side_figures(report, bars_mb)
 
     write(report, os.path.abspath(args.out), "json", "png", "md")
     print(f"({time.perf_counter() - start:.0f} s)")
+
+
+def timed(what, fn):
+    t0 = time.perf_counter()
+    result = fn()
+    print(f"({what}: {time.perf_counter() - t0:.0f} s)\n")
+    return result
 
 
 def write(report, out, *kinds):
