@@ -100,7 +100,7 @@ def table_building(lalr, budget):
     lines = subprocess.run([lalr, str(budget), "--json"], capture_output=True, text=True, check=True).stdout
     rows = [json.loads(line) for line in lines.splitlines() if line.strip()]
     for r in rows:
-        print(f"table {r['grammar']}: {r['productions']} productions, {r['states']} states, {r['median_ms']:.2f} ms")
+        print(f"table {TABLE_NAMES.get(r['grammar'], r['grammar'])}: {r['productions']} productions, {r['states']} states, {r['median_ms']:.2f} ms")
     return rows
 
 
@@ -401,12 +401,15 @@ def main():
     machine = (f"{platform.machine()}, {os.cpu_count()} cores, {platform.python_implementation()} "
                f"{platform.python_version()}, vexlor._core_rs {_core_rs.version()}, {time.strftime('%Y-%m-%d')}")
     print(machine)
-    report = {"machine": machine, "quick": q, "bars_mb": bars_mb}
+    report = {"machine": machine, "quick": q, "bars_mb": bars_mb,
+              "figures": "each pair is [collector running, collector paused]; bars compare the paused ones"}
     report["small"] = timed("small inputs", lambda: bench_small.measure(small_repeat))
     report["lexing"] = timed("lexing", lambda: lexing(sizes, repeat_for))
     report["parsing"] = timed("parsing", lambda: bench_parse.measure(
         sizes, repeat_for, depth, say=lambda line: print(line) if "[" in line or "MB:" in line else None))
-    report["keywords"] = timed("keyword rules", lambda: bench_lexer.keyword_workload(repeat, megabytes=bars_mb))
+    # Short runs (a fraction of a second each): more of them, for a steadier best.
+    report["keywords"] = timed("keyword rules", lambda: bench_lexer.keyword_workload(2 * repeat + 1,
+                                                                                     megabytes=bars_mb))
     report["tables"] = timed("table construction",
                              lambda: table_building(os.path.abspath(args.lalr), 0.2 if q else 0.5))
     report["bars"] = bars(report, bars_mb)
