@@ -233,7 +233,7 @@ def plot(report, rows, path):
     fig.suptitle("vexlor benchmarks: vexlor in blues, plain-Python baselines in oranges, Python floors dashed grey.\n"
                  "Each figure is the best of several runs with the cyclic garbage collector paused; "
                  "each baseline is measured in the same run.\n" + report["machine"], fontsize=12)
-    fig.savefig(path, dpi=80)
+    fig.savefig(path, dpi=90)
     plt.close(fig)
 
 
