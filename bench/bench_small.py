@@ -93,7 +93,8 @@ def measure(repeat, say=print):
     lexer = calculator_lexer()
     out = {}
 
-    say(f"{'small inputs, µs per call':<44}{'vexlor':>10}{'baseline':>10}{'ratio':>8}   (collector paused)")
+    say(f"{'small inputs, µs per call':<44}{'vexlor':>10}{'baseline':>10}{'ratio':>8}   (collector paused;"
+        " ratio = baseline / vexlor)")
 
     def row(key, ours, theirs, size):
         out[key] = {**size, "vexlor": micro(ours, repeat), "baseline": micro(theirs, repeat)}
