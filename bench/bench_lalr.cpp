@@ -118,7 +118,7 @@ Grammar make_grammar(const GrammarText& text) {
       auto r = prec.empty() ? g.add_production(head, syms, i)
                             : g.add_production(head, syms, i, std::string_view(prec));
       if (!r.ok()) {
-        std::fprintf(stderr, "%s: %s\n", text.name.c_str(), r.failure().message.c_str());
+        std::fprintf(stderr, "%s: %s\n", text.name.c_str(), r.error().message.c_str());
         std::abort();
       }
       if (i < w.size() && w[i] == "|") {

@@ -174,8 +174,9 @@ def keyword_lexer(keywords, flags):
     return lx
 
 
-def keyword_workload(repeat, megabytes=1):
-    """ns/token of words through 10 and 400 keyword rules."""
+def keyword_workload(repeat, megabytes=1, say=print):
+    """ns/token of words through 10 and 400 keyword rules, with and without
+    re.IGNORECASE; returns {flags label: {rule count: [gc running, gc paused]}}."""
     rnd = random.Random(11)
     letters = "abcdefghijklmnopqrstuvwxyz"
     keywords = []
@@ -191,9 +192,10 @@ def keyword_workload(repeat, megabytes=1):
         words.append(word)
         size += len(word) + 1
     text = "\n".join(" ".join(words[i:i + 12]) for i in range(0, len(words), 12))
-    print(f"{'keyword rules':<22}{'flags':>12}{'tokens':>10}{'ns/tok':>10}{'ns/tok, no gc':>15}")
+    say(f"{'keyword rules':<22}{'flags':>12}{'tokens':>10}{'ns/tok':>10}{'ns/tok, no gc':>15}")
     figures = {}
     for flags, label in ((0, "0"), (re.IGNORECASE, "IGNORECASE")):
+        figures[label] = {}
         for count in (10, 400):
             lx = keyword_lexer(keywords[:count], flags)
             toks = lx.tokenize(text)
@@ -203,10 +205,11 @@ def keyword_workload(repeat, megabytes=1):
             del toks
             t_gc = best_time(lambda: lx.tokenize(text), repeat)
             t_nogc = best_time(lambda: lx.tokenize(text), repeat, collector=False)
-            figures[(label, count)] = t_nogc / n
-            print(f"{count:<22}{label:>12}{n:>10}{t_gc / n * 1e9:>10.1f}{t_nogc / n * 1e9:>15.1f}")
-        print(f"{'':<22}{label:>12}  400 rules cost {figures[(label, 400)] / figures[(label, 10)]:.2f}x 10 rules"
-              " (collector paused)")
+            figures[label][count] = [t_gc / n * 1e9, t_nogc / n * 1e9]
+            say(f"{count:<22}{label:>12}{n:>10}{t_gc / n * 1e9:>10.1f}{t_nogc / n * 1e9:>15.1f}")
+        say(f"{'':<22}{label:>12}  400 rules cost {figures[label][400][1] / figures[label][10][1]:.2f}x 10 rules"
+            " (collector paused)")
+    return figures
 
 
 # --- Real text: the interpreter's standard library ------------------------------

@@ -17,11 +17,15 @@ ns/token, with the cyclic garbage collector running and paused:
   as the factory, an invoke that calls the action with the view), through
   reduce_cb with a Python view over its prepared slice, and through the
   plain-Python loop with one list of values and one Python view per
-  reduction; and the proxy's own cost, with an invoke that returns at once
-  without calling the action;
+  reduction; the proxy's own cost, with an invoke that returns at once
+  without calling the action; and the floor of view actions: for each
+  reduction of the parse, in order, a view made over symbols of the real
+  arity and the action called with it, driven by itertools.starmap, with no
+  parser around it;
 - lexing and parsing end to end: LexerEngine tokens pulled one at a time
   through a TokenCursor and through iter(lexer.token, None), against the
-  plain-Python lexer feeding the plain-Python loop;
+  plain-Python lexer feeding the plain-Python loop; and the pull alone,
+  list(iter(lexer.token, None)), beside tokenize;
 - a right-recursive input nested a million deep, with the peak memory per
   stack entry (measured in a child process).
 
@@ -151,6 +155,12 @@ def invoke_nothing(func, view, data):
     return None
 
 
+def invoke_on_new_view(func, items, data):
+    """What each reduction does in Python when actions take a view: the view
+    is made over the symbols, and the action called with it."""
+    return func(ProxyView(items))
+
+
 class SymbolView:
     """A Python view over reduce_cb's prepared slice of symbol objects."""
 
@@ -190,8 +200,9 @@ class ValueView:
 
 
 def python_parse(tokens, action, goto, names, lens, funcs, views=False):
-    """A plain-Python LR loop over the LRTable's dictionaries. With `views`,
-    funcs are actions called with a ValueView over [result] + values."""
+    """A plain-Python LR loop over the LRTable's dictionaries. funcs are the
+    value functions, None for a default reduction; with `views`, they are
+    actions called with a ValueView over [result] + values."""
     it = iter(tokens)
     states = [0]
     values = [None]
@@ -222,8 +233,10 @@ def python_parse(tokens, action, goto, names, lens, funcs, views=False):
                 slots = [args[0] if n else None, *args]
                 v = funcs[p](ValueView(slots))
                 v = slots[0] if v is None else v
+            elif (f := funcs[p]) is None:  # a default reduction: the first value, or None
+                v = args[0] if n else None
             else:
-                v = funcs[p](*args)
+                v = f(*args)
                 v = args[0] if v is None and n else v
             values.append(v)
             states.append(goto[states[-1]][names[p]])
@@ -241,6 +254,13 @@ def arities(engine, tokens, n_prods):
 
     engine.parse(tokens, None, value_funcs=[record] * n_prods)
     return calls
+
+
+def production_sequence(engine, tokens, n_prods):
+    """The production of every reduction of one parse, in order."""
+    seq = []
+    engine.parse(tokens, None, value_funcs=[(lambda p: lambda *args: seq.append(p))(p) for p in range(n_prods)])
+    return seq
 
 
 def deep_memory(depth):
@@ -266,7 +286,8 @@ print((after - before) * 1024)
 
 
 def measure(sizes, repeat, depth, say=print):
-    """Runs every case; returns {"sizes": {mb: {"tokens", "reductions", "ns_per_token": {label: [gc running,
+    """Runs every case, each `repeat` times (a number, or a function of the
+    size in MB) for the best figure; returns {"sizes": {mb: {"tokens", "reductions", "ns_per_token": {label: [gc running,
     gc paused]}}}, "deep": {"depth", "peak_bytes"}} and reports as it goes through `say`."""
     table, names, lens = build_grammar()
     n = len(names)
@@ -283,6 +304,7 @@ def measure(sizes, repeat, depth, say=print):
     say(f"grammar: {n} productions, {table.num_states} states, {len(table.sr_conflicts)} shift/reduce conflicts")
     lx = native_lexer()
 
+    repeat_for = repeat if callable(repeat) else lambda mb: repeat
     results = {}
     report = {"sizes": {}}
     for mb in sizes:
@@ -292,6 +314,8 @@ def measure(sizes, repeat, depth, say=print):
         expected = python_parse(python_tokens(text), action, goto, names, lens, funcs)
         assert engines["value_funcs"].parse(tokens, None, value_funcs=funcs) == expected, "the two parsers disagree"
         calls = arities(engines["value_funcs"], tokens, n)
+        symbols = {k: [_core_rs.ParsedSymbol("x", i) for i in range(k + 1)] for k in set(lens)}
+        view_calls = [(actions[p], symbols[lens[p]], None) for p in production_sequence(engines["value_funcs"], tokens, n)]
         expected = python_parse(tokens, action, goto, names, lens, actions, views=True)
         assert engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_context) == expected, "proxy differs"
         assert engines["reduce_cb"].parse(tokens, reduce_view(actions), prepared_slice=True) == expected
@@ -306,7 +330,7 @@ def measure(sizes, repeat, depth, say=print):
 
         def pull_only():
             lx.input(text)
-            return collections.deque(iter(lx.token, None), maxlen=0)
+            return list(iter(lx.token, None))
 
         cases = [
             ("parse, value_funcs", lambda: engines["value_funcs"].parse(tokens, None, value_funcs=funcs)),
@@ -318,6 +342,8 @@ def measure(sizes, repeat, depth, say=print):
             ("views, reduce_cb", lambda: engines["reduce_cb"].parse(tokens, reduce_view(actions), prepared_slice=True)),
             ("views, python loop", lambda: python_parse(tokens, action, goto, names, lens, actions, views=True)),
             ("proxy, no action", lambda: engines["reduce_cb"].parse(tokens, None, proxy_context=proxy_only)),
+            ("views floor (starmap)", lambda: collections.deque(itertools.starmap(invoke_on_new_view, view_calls),
+                                                                maxlen=0)),
             ("lex+parse, cursor", lexed_cursor),
             ("lex+parse, iter", lexed_iter),
             ("python lex+parse", lambda: python_parse(python_tokens(text), action, goto, names, lens, funcs)),
@@ -328,12 +354,12 @@ def measure(sizes, repeat, depth, say=print):
         say(f"{'':<22}{'ns/token':>10}{'no gc':>10}")
         report["sizes"][mb] = {"tokens": count, "reductions": len(calls), "ns_per_token": {}}
         for label, fn in cases:
-            t = best_time(fn, repeat)
-            t_nogc = best_time(fn, repeat, collector=False)
+            t = best_time(fn, repeat_for(mb))
+            t_nogc = best_time(fn, repeat_for(mb), collector=False)
             results[(mb, label)] = (t / count * 1e9, t_nogc / count * 1e9)
             report["sizes"][mb]["ns_per_token"][label] = list(results[(mb, label)])
             say(f"{label:<22}{t / count * 1e9:>10.1f}{t_nogc / count * 1e9:>10.1f}")
-        del tokens, calls
+        del tokens, calls, view_calls
 
         r = {label: results[(mb, label)] for label, _ in cases}
         for i, col in enumerate(("gc running", "gc paused")):
@@ -343,7 +369,9 @@ def measure(sizes, repeat, depth, say=print):
                   f" iter {r['python lex+parse'][i] / r['lex+parse, iter'][i]:.2f}x;"
                   f" iter(lexer.token) / tokenize: {r['iter(lexer.token)'][i] / r['tokenize'][i]:.2f}")
             say(f"  [{col}] views: native proxy vs python loop {r['views, python loop'][i] / r['views, native proxy'][i]:.2f}x,"
-                  f" vs reduce_cb {r['views, reduce_cb'][i] / r['views, native proxy'][i]:.2f}x")
+                  f" vs reduce_cb {r['views, reduce_cb'][i] / r['views, native proxy'][i]:.2f}x;"
+                  f" native proxy / floor: {r['views, native proxy'][i] / r['views floor (starmap)'][i]:.2f}"
+                  f" (floor {r['views floor (starmap)'][i] * count / report['sizes'][mb]['reductions']:.0f} ns per reduction)")
 
     sizes = sorted({mb for mb, _ in results})
     if len(sizes) > 1:
