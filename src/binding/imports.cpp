@@ -103,6 +103,13 @@ Result<Ref> WatchedAttr::get() {
 #endif
 }
 
+PyObject* WatchedAttr::peek() noexcept {
+#ifndef Py_GIL_DISABLED
+  if (valid_ && PyImport_GetModuleDict() == modules_ && Py_IS_TYPE(module_obj_, &PyModule_Type)) return value_;
+#endif
+  return nullptr;
+}
+
 void WatchedAttr::notice(PyObject* dict, PyObject* key) noexcept {
 #ifndef Py_GIL_DISABLED
   if (!valid_) return;

@@ -34,6 +34,9 @@ class WatchedAttr {
   WatchedAttr& operator=(const WatchedAttr&) = delete;
 
   [[nodiscard]] Result<Ref> get();
+  // The kept object (borrowed) when get() would give it without a look-up;
+  // nullptr otherwise. Imports nothing and never fails.
+  [[nodiscard]] PyObject* peek() noexcept;
 
   // Called by the dict watcher (before `dict` changes at `key`; a null key
   // for a change of the whole dict).

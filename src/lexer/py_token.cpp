@@ -189,7 +189,20 @@ Result<Ref> token_equals(PyObject* self, PyObject* other) {
   return py_bool(eq);
 }
 
+// Token == None, which iter(lexer.token, None) asks of every token, when
+// the package's class is known without a look-up: the answer token_equals
+// gives, NotImplemented, is that of the instance test of None against a
+// class of the plain metaclass, which holds only for object and NoneType.
+// False when the full way must answer.
+bool none_is_no_token(PyObject* self) noexcept {
+  if (rec(self).borrow.held_exclusively()) return false;  // the full way reports it
+  PyObject* cls = g_python_token_class.peek();
+  return cls && PyType_CheckExact(cls) && cls != reinterpret_cast<PyObject*>(&PyBaseObject_Type) &&
+         cls != reinterpret_cast<PyObject*>(Py_TYPE(Py_None));
+}
+
 PyObject* token_richcompare(PyObject* self, PyObject* other, int op) {
+  if (op == Py_EQ && other == Py_None && none_is_no_token(self)) Py_RETURN_NOTIMPLEMENTED;
   return boundary([&]() -> Result<Ref> {
     switch (op) {
       case Py_EQ:

@@ -368,6 +368,9 @@ def test_equality_follows_every_change_of_the_package_token_class(Token, monkeyp
     monkeypatch.setattr(py_tokens, "Token", Claims)  # a metaclass's instance test is asked
     with pytest.raises(AttributeError):
         compare(None)  # None is an instance, and has no `type`
+    monkeypatch.setattr(py_tokens, "Token", object)  # None is an instance of object
+    with pytest.raises(AttributeError):
+        compare(None)
     py_tokens.__dict__.update(Token=type)  # a bulk update of the module's dict
     assert compare(None) is NotImplemented
     with pytest.raises(AttributeError):
