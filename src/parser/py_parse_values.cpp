@@ -101,8 +101,14 @@ Result<PyParsedSymbol> ParseRun::callback_reduction(uint64_t p, PyParsedSymbol r
 Result<PyParsedSymbol> ParseRun::custom_value(uint64_t p) {
   PyParsedSymbol res = result_record(prog_.prod_names[p], rhs_);
   if (!opt_.proxy) return callback_reduction(p, std::move(res));
-  VX_TRY(Ref index, py_int(p));
-  VX_TRY(Ref production, checked(PyObject_GetItem(opt_.proxy->productions.get(), index.get())));
+  PyObject* productions = opt_.proxy->productions.get();
+  Ref production;
+  if (PyList_CheckExact(productions) && p < static_cast<uint64_t>(PyList_GET_SIZE(productions))) {
+    production = Ref::borrow(PyList_GET_ITEM(productions, static_cast<Py_ssize_t>(p)));
+  } else {
+    VX_TRY(Ref index, py_int(p));
+    VX_TRY(production, checked(PyObject_GetItem(productions, index.get())));
+  }
   VX_TRY(bool values, wants_values(production.get()));
   if (values) return callback_reduction(p, std::move(res));
   VX_TRY(PyObject * stack_obj, stack_object());
