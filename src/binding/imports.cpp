@@ -93,11 +93,8 @@ bool may_be_key(PyObject* key, const char* name) noexcept {
 
 Result<Ref> WatchedAttr::get() {
 #ifndef Py_GIL_DISABLED
-  // The sys.modules dict watched belongs to the watcher's interpreter (and
-  // its death ends the caching), so its identity also tells the interpreter.
-  PyObject* modules = PyImport_GetModuleDict();
-  if (valid_ && modules == modules_ && Py_IS_TYPE(module_obj_, &PyModule_Type)) return Ref::borrow(value_);
-  return refill(modules);
+  if (PyObject* kept = peek()) return Ref::borrow(kept);
+  return refill(PyImport_GetModuleDict());
 #else
   return import_attr(module_, attr_);
 #endif
@@ -105,6 +102,8 @@ Result<Ref> WatchedAttr::get() {
 
 PyObject* WatchedAttr::peek() noexcept {
 #ifndef Py_GIL_DISABLED
+  // The sys.modules dict watched belongs to the watcher's interpreter (and
+  // its death ends the caching), so its identity also tells the interpreter.
   if (valid_ && PyImport_GetModuleDict() == modules_ && Py_IS_TYPE(module_obj_, &PyModule_Type)) return value_;
 #endif
   return nullptr;

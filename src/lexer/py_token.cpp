@@ -170,14 +170,7 @@ Result<Ref> token_equals(PyObject* self, PyObject* other) {
   // Any other object, or a token being written right now: compare with the
   // package's Python-level token class by its attributes.
   VX_TRY(Ref cls, g_python_token_class.get());
-  int is;
-  if (other == Py_None && PyType_CheckExact(cls.get())) {
-    // What the instance test gives for None and a class of the plain
-    // metaclass: None's class, object's __class__, is NoneType.
-    is = PyType_IsSubtype(Py_TYPE(other), reinterpret_cast<PyTypeObject*>(cls.get()));
-  } else {
-    is = PyObject_IsInstance(other, cls.get());
-  }
+  const int is = PyObject_IsInstance(other, cls.get());
   if (is < 0) return Error::pending();
   if (!is) return Ref::borrow(Py_NotImplemented);
   VX_TRY(Ref my_type, py_str(*r.type));

@@ -35,6 +35,16 @@ PyParsedSymbol result_record(const std::shared_ptr<const std::string>& name, std
                         rhs.front().lexpos, rhs.back().endlexpos};
 }
 
+// Item p of `items`: straight from an exact list that has it, otherwise
+// through `read`, the caller's own protocol for other containers.
+template <class Read>
+Result<Ref> item_at(PyObject* items, uint64_t p, Read&& read) {
+  if (PyList_CheckExact(items) && p < static_cast<uint64_t>(PyList_GET_SIZE(items))) {
+    return Ref::borrow(PyList_GET_ITEM(items, static_cast<Py_ssize_t>(p)));
+  }
+  return read();
+}
+
 // True when production p's object asks for the callback reduction: its
 // action_style equals "values".
 Result<bool> wants_values(PyObject* production) {
@@ -52,12 +62,9 @@ Result<Ref> ParseRun::value_action(uint64_t p, uint64_t n) {
   stack().hide_top(n);
   Result<Ref> value = [&]() -> Result<Ref> {
     if (!opt_.value_funcs) return Error::make(PyExc_ValueError, "value_funcs required for value actions");
-    Ref f;
-    if (PyList_CheckExact(opt_.value_funcs) && p < static_cast<uint64_t>(PyList_GET_SIZE(opt_.value_funcs))) {
-      f = Ref::borrow(PyList_GET_ITEM(opt_.value_funcs, static_cast<Py_ssize_t>(p)));
-    } else {
-      VX_TRY(f, checked(PySequence_GetItem(opt_.value_funcs, static_cast<Py_ssize_t>(p))));
-    }
+    VX_TRY(Ref f, item_at(opt_.value_funcs, p, [&]() -> Result<Ref> {
+      return checked(PySequence_GetItem(opt_.value_funcs, static_cast<Py_ssize_t>(p)));
+    }));
     // Only the loop changes the stack, so the hidden records stay put during the call.
     return call_with_values(f.get(), n, [&](size_t i) { return stack().symbol_below(n - 1 - i).value.get(); });
   }();
@@ -102,13 +109,10 @@ Result<PyParsedSymbol> ParseRun::custom_value(uint64_t p) {
   PyParsedSymbol res = result_record(prog_.prod_names[p], rhs_);
   if (!opt_.proxy) return callback_reduction(p, std::move(res));
   PyObject* productions = opt_.proxy->productions.get();
-  Ref production;
-  if (PyList_CheckExact(productions) && p < static_cast<uint64_t>(PyList_GET_SIZE(productions))) {
-    production = Ref::borrow(PyList_GET_ITEM(productions, static_cast<Py_ssize_t>(p)));
-  } else {
+  VX_TRY(Ref production, item_at(productions, p, [&]() -> Result<Ref> {
     VX_TRY(Ref index, py_int(p));
-    VX_TRY(production, checked(PyObject_GetItem(productions, index.get())));
-  }
+    return checked(PyObject_GetItem(productions, index.get()));
+  }));
   VX_TRY(bool values, wants_values(production.get()));
   if (values) return callback_reduction(p, std::move(res));
   VX_TRY(PyObject * stack_obj, stack_object());
