@@ -118,7 +118,7 @@ Void bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
   return finish(sig, nargs, out, positional_only_hits);
 }
 
-Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out, uint32_t* owned) {
   for (int i = 0; i < sig.count; ++i) out[i] = nullptr;
   const Py_ssize_t nargs = args ? PyTuple_GET_SIZE(args) : 0;
   if (nargs > sig.positional) return too_many_positional(sig, nargs);
@@ -128,10 +128,16 @@ Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject*
     Py_ssize_t pos = 0;
     PyObject* key;
     PyObject* value;
-    // The dict is the call's own keyword dict, which nothing else can reach
-    // while the arguments are bound, so its borrowed items stay valid.
+    // No Python code runs while the dict is read; each value placed gets a
+    // reference of its own, which the caller's arguments release.
     while (PyDict_Next(kwargs, &pos, &key, &value)) {
       VX_CHECK(place_keyword(sig, key, value, out, positional_only_hits));
+    }
+    for (int i = static_cast<int>(nargs); i < sig.count; ++i) {
+      if (out[i]) {
+        Py_INCREF(out[i]);
+        *owned |= 1u << i;
+      }
     }
   }
   return finish(sig, nargs, out, positional_only_hits);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "binding/error.hpp"
 
@@ -34,13 +35,45 @@ struct Signature {
   uint32_t required_keyword_only = 0;  // bit i: keyword-only parameter i is required
 };
 
-// Fills out[0..sig.count) with borrowed references (nullptr where not given).
+// Fills out[0..sig.count) with the values given (nullptr where not given).
 // Vectorcall form: `args` holds nargs positional values followed by the values
-// of the keywords named in `kwnames` (a tuple or nullptr).
+// of the keywords named in `kwnames` (a tuple or nullptr); all of them are
+// borrowed from the caller, who keeps that array as it is for the call.
 [[nodiscard]] Void bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                              PyObject** out);
-// tp_new/tp_init form: a positional tuple and a keyword dict (either may be nullptr).
-[[nodiscard]] Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+// tp_new/tp_init form: a positional tuple and a keyword dict (either may be
+// nullptr). The tuple's items are borrowed; the dict's values get a new
+// reference each, with bit i of `*owned` set for out[i], because a C caller
+// can hand over a dict that the arguments' own conversions reach and change.
+[[nodiscard]] Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out,
+                             uint32_t* owned);
+
+// The values bound to a parameter list, by position in the list; nullptr
+// where not given. The values the binding had to take a reference to (those
+// of a keyword dict) are released with the arguments.
+template <size_t N>
+class BoundArgs {
+ public:
+  BoundArgs() noexcept = default;
+  BoundArgs(const BoundArgs&) = delete;
+  BoundArgs& operator=(const BoundArgs&) = delete;
+  BoundArgs(BoundArgs&& o) noexcept : values_(o.values_), owned_(std::exchange(o.owned_, 0)) {}
+  BoundArgs& operator=(BoundArgs&&) = delete;
+  ~BoundArgs() {
+    for (size_t i = 0; owned_ != 0; ++i, owned_ >>= 1) {
+      if (owned_ & 1u) Py_DECREF(values_[i]);
+    }
+  }
+
+  [[nodiscard]] PyObject* operator[](size_t i) const noexcept { return values_[i]; }
+
+  PyObject** slots() noexcept { return values_.data(); }
+  uint32_t* owned() noexcept { return &owned_; }
+
+ private:
+  std::array<PyObject*, N> values_{};
+  uint32_t owned_ = 0;
+};
 
 namespace sig_detail {
 
@@ -207,18 +240,18 @@ struct SignatureOf {
   // Parameter i's name, as the argument notes want it.
   static constexpr std::string_view param(size_t i) { return {parsed.names + parsed.offsets[i], parsed.lengths[i]}; }
 
-  using Args = std::array<PyObject*, count == 0 ? 1 : count>;
+  using Args = BoundArgs<count == 0 ? 1 : count>;
 
   // Vectorcall form; `nargsf` may carry PY_VECTORCALL_ARGUMENTS_OFFSET.
   [[nodiscard]] static Result<Args> bind(PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    Args out{};
-    VX_CHECK(bind_args(signature, args, PyVectorcall_NARGS(nargsf), kwnames, out.data()));
+    Args out;
+    VX_CHECK(bind_args(signature, args, PyVectorcall_NARGS(nargsf), kwnames, out.slots()));
     return out;
   }
   // tp_new form.
   [[nodiscard]] static Result<Args> bind(PyObject* args, PyObject* kwargs) {
-    Args out{};
-    VX_CHECK(bind_args(signature, args, kwargs, out.data()));
+    Args out;
+    VX_CHECK(bind_args(signature, args, kwargs, out.slots(), out.owned()));
     return out;
   }
 };

@@ -46,6 +46,25 @@ Result<PyObject*> cached(std::atomic<PyObject*>& cell, const char* module, const
   return publish_once(cell, fresh.release());
 }
 
+// The module named `name` as sys.modules holds it (a new reference), or an
+// empty Ref when it is not loaded there or sys.modules holds None for it.
+// Like the import statement, it waits for a module that another thread is
+// still initialising. Late in the interpreter's shutdown, when there is no
+// sys.modules any more, this is the interpreter's RuntimeError, where
+// PyImport_GetModuleDict would end the process.
+Result<Ref> loaded_module(PyObject* name) {
+  Ref mod = Ref::steal(PyImport_GetModule(name));
+  if (!mod) {
+    if (PyErr_Occurred()) return Error::pending();
+    return Ref();
+  }
+  if (mod.get() == Py_None) return Ref();
+  return mod;
+}
+
+// The full import of `name`, which reports a None entry in sys.modules.
+Result<Ref> import_now(PyObject* name) { return checked(PyImport_Import(name)); }
+
 #ifndef Py_GIL_DISABLED
 // The one dict watcher of the WatchedAttr caches, registered in the first
 // interpreter that fills one (a cache serves that interpreter only). The
@@ -57,8 +76,12 @@ int g_watcher = -1;
 PyInterpreterState* g_watcher_interp = nullptr;
 bool g_watching_ended = false;  // the watched sys.modules died: no cache is filled again
 PyObject* g_modules_watched = nullptr;  // identity only
+// Bumped by every event of a watched dict, whatever it changes: a refill
+// keeps what it read only when nothing changed while it read.
+uint64_t g_dict_events = 0;
 
 int on_dict_event(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject*) {
+  ++g_dict_events;
   const bool whole = event == PyDict_EVENT_CLEARED || event == PyDict_EVENT_DEALLOCATED || event == PyDict_EVENT_CLONED;
   if (event == PyDict_EVENT_DEALLOCATED && dict == g_modules_watched) g_watching_ended = true;
   for (size_t i = 0; i < g_watched_count; ++i) g_watched[i]->notice(dict, whole ? nullptr : key);
@@ -87,6 +110,16 @@ int watcher_for(PyInterpreterState* interp) {
 bool may_be_key(PyObject* key, const char* name) noexcept {
   return key == nullptr || !PyUnicode_CheckExact(key) || PyUnicode_EqualToUTF8(key, name);
 }
+
+// Makes `cache` one of those the watcher tells; false when they are too many.
+bool enlist(WatchedAttr* cache) noexcept {
+  for (size_t i = 0; i < g_watched_count; ++i) {
+    if (g_watched[i] == cache) return true;
+  }
+  if (g_watched_count == kMaxWatched) return false;
+  g_watched[g_watched_count++] = cache;
+  return true;
+}
 #endif
 
 }  // namespace
@@ -94,7 +127,7 @@ bool may_be_key(PyObject* key, const char* name) noexcept {
 Result<Ref> WatchedAttr::get() {
 #ifndef Py_GIL_DISABLED
   if (PyObject* kept = peek()) return Ref::borrow(kept);
-  return refill(PyImport_GetModuleDict());
+  return refill();
 #else
   return import_attr(module_, attr_);
 #endif
@@ -102,9 +135,12 @@ Result<Ref> WatchedAttr::get() {
 
 PyObject* WatchedAttr::peek() noexcept {
 #ifndef Py_GIL_DISABLED
-  // The sys.modules dict watched belongs to the watcher's interpreter (and
-  // its death ends the caching), so its identity also tells the interpreter.
-  if (valid_ && PyImport_GetModuleDict() == modules_ && Py_IS_TYPE(module_obj_, &PyModule_Type)) return value_;
+  // Only the watcher's interpreter fills the cache, and its sys.modules is
+  // the dict watched until the interpreter clears it at its end (which
+  // drops the kept object), so the interpreter tells that the kept object
+  // was read through this sys.modules, without asking for the dict itself.
+  if (valid_ && PyInterpreterState_Get() == g_watcher_interp && Py_IS_TYPE(module_obj_, &PyModule_Type))
+    return value_;
 #endif
   return nullptr;
 }
@@ -120,7 +156,7 @@ void WatchedAttr::notice(PyObject* dict, PyObject* key) noexcept {
 #endif
 }
 
-Result<Ref> WatchedAttr::refill(PyObject* modules) {
+Result<Ref> WatchedAttr::refill() {
 #ifndef Py_GIL_DISABLED
   // import_attr's steps, one by one, so that what it read is known: a
   // plain module's attribute is its dict's entry (neither the module class
@@ -129,35 +165,41 @@ Result<Ref> WatchedAttr::refill(PyObject* modules) {
   valid_ = false;
   Ref module_name = literal_name(module_);
   if (!module_name) return Error::pending();
-  PyObject* found = nullptr;
-  if (PyDict_GetItemRef(modules, module_name.get(), &found) < 0) return Error::pending();
-  Ref mod = Ref::steal(found);
   Ref attr_name = literal_name(attr_);
   if (!attr_name) return Error::pending();
-  if (!mod || mod.get() == Py_None) {
-    VX_TRY(Ref imported, checked(PyImport_Import(module_name.get())));
-    return checked(PyObject_GetAttr(imported.get(), attr_name.get()));
+  VX_TRY(Ref mod, loaded_module(module_name.get()));
+  if (!mod) {
+    VX_TRY(Ref imported, import_now(module_name.get()));
+    return get_attr(imported.get(), attr_name.get());
   }
-  if (!Py_IS_TYPE(mod.get(), &PyModule_Type)) return checked(PyObject_GetAttr(mod.get(), attr_name.get()));
+  if (!Py_IS_TYPE(mod.get(), &PyModule_Type)) return get_attr(mod.get(), attr_name.get());
+
+  const int id = watcher_for(PyInterpreterState_Get());
+  if (id < 0 || !enlist(this)) return get_attr(mod.get(), attr_name.get());
+  // sys.modules exists: the look-up above found the module in it.
+  PyObject* modules = PyImport_GetModuleDict();
   PyObject* dict = PyModule_GetDict(mod.get());
+  if (module_dict_ != nullptr && module_dict_ != dict) (void)PyDict_Unwatch(id, module_dict_);
+  module_dict_ = nullptr;
+  if (PyDict_Watch(id, modules) < 0 || PyDict_Watch(id, dict) < 0) {
+    PyErr_Clear();
+    return get_attr(mod.get(), attr_name.get());
+  }
+
+  // Both dicts are watched from here on: read them again, and keep what was
+  // read only if no event came meanwhile. The look-ups can run Python code
+  // (a key's __eq__), and that code can change either dict.
+  const uint64_t events = g_dict_events;
+  PyObject* found = nullptr;
+  if (PyDict_GetItemRef(modules, module_name.get(), &found) < 0) return Error::pending();
+  Ref again = Ref::steal(found);
+  if (again.get() != mod.get()) return import_attr(module_, attr_);  // replaced since: the plain way
   PyObject* entry = nullptr;
   if (PyDict_GetItemRef(dict, attr_name.get(), &entry) < 0) return Error::pending();
   Ref value = Ref::steal(entry);
-  if (!value) return checked(PyObject_GetAttr(mod.get(), attr_name.get()));  // the module's __getattr__, or the error
+  if (!value) return get_attr(mod.get(), attr_name.get());  // the module's __getattr__, or the error
+  if (g_dict_events != events) return value;  // good for this call, not kept
 
-  const int id = watcher_for(PyInterpreterState_Get());
-  if (id < 0) return value;
-  size_t at = 0;
-  while (at < g_watched_count && g_watched[at] != this) ++at;
-  if (at == g_watched_count) {
-    if (g_watched_count == kMaxWatched) return value;
-    g_watched[g_watched_count++] = this;
-  }
-  if (module_dict_ != nullptr && module_dict_ != dict) (void)PyDict_Unwatch(id, module_dict_);
-  if (PyDict_Watch(id, modules) < 0 || PyDict_Watch(id, dict) < 0) {
-    PyErr_Clear();
-    return value;
-  }
   // The objects replaced are released last: that may run Python code.
   Ref old_module = Ref::steal(std::exchange(module_obj_, mod.share().release()));
   Ref old_value = Ref::steal(std::exchange(value_, value.share().release()));
@@ -167,7 +209,6 @@ Result<Ref> WatchedAttr::refill(PyObject* modules) {
   valid_ = true;
   return value;
 #else
-  (void)modules;
   return import_attr(module_, attr_);
 #endif
 }
@@ -178,14 +219,9 @@ Result<Ref> import_module(const char* module) {
   // The loaded module first, as the import statement does; the full import
   // only when it is not loaded (or sys.modules holds None for it, which the
   // import reports).
-  PyObject* found = nullptr;
-  if (PyDict_GetItemRef(PyImport_GetModuleDict(), module_name.get(), &found) < 0) return Error::pending();
-  Ref mod = Ref::steal(found);
-  if (!mod || mod.get() == Py_None) {
-    mod = Ref::steal(PyImport_Import(module_name.get()));
-    if (!mod) return Error::pending();
-  }
-  return mod;
+  VX_TRY(Ref mod, loaded_module(module_name.get()));
+  if (mod) return mod;
+  return import_now(module_name.get());
 }
 
 Result<Ref> import_attr(const char* module, const char* attr) {

@@ -13,7 +13,9 @@
 namespace vx {
 
 // The module `module` as a new reference, taken from sys.modules when it is
-// loaded there, imported otherwise (as the import statement does).
+// loaded there, imported otherwise (as the import statement does). Late in
+// the interpreter's shutdown, once sys.modules is gone, this fails with the
+// interpreter's exception, as the import statement does then.
 [[nodiscard]] Result<Ref> import_module(const char* module);
 // `module.attr` as a new reference. Like the import statement, it takes the
 // module from sys.modules when it is loaded there, and runs the full import
@@ -23,7 +25,8 @@ namespace vx {
 // nothing it was read through has changed: the module's entry in
 // sys.modules, the module's class (a plain module, whose attribute is its
 // dict's entry) and that entry. Dict watchers drop the kept object as soon
-// as either dict changes at that key; anything the cache cannot vouch for
+// as either dict changes at that key, and a refill during which either dict
+// changed at all serves its own call only; anything the cache cannot vouch for
 // (a module missing, not a plain module or without that entry in its dict,
 // another interpreter, a free-threaded build) takes import_attr's path at
 // every call. `module` and `attr` must be string literals.
@@ -43,7 +46,7 @@ class WatchedAttr {
   void notice(PyObject* dict, PyObject* key) noexcept;
 
  private:
-  [[nodiscard]] Result<Ref> refill(PyObject* modules);
+  [[nodiscard]] Result<Ref> refill();
 
   const char* module_;
   const char* attr_;

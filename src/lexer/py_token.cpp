@@ -36,11 +36,6 @@ Result<Ref> make_token(PyTypeObject* tp, std::shared_ptr<const std::string> type
   r.lineno = lineno;
   r.lexpos = lexpos;
   r.end = end;
-  // A token that holds no object the collector knows (a str, an int, None)
-  // cannot be part of a garbage cycle: the only other object it holds is
-  // its class, which is kept for good. It stays out of the collector's
-  // lists, and goes in as soon as a setter gives it such an object.
-  if (!PyObject_IS_GC(r.value.get()) && !PyObject_IS_GC(r.lexer.get())) PyObject_GC_UnTrack(obj.get());
   return obj;
 }
 
@@ -70,12 +65,6 @@ PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 
 // --- properties --------------------------------------------------------------
 
-// Tracks `self` before it holds `held` when the collector may find a cycle
-// through that object.
-void track_for(PyObject* self, PyObject* held) {
-  if (PyObject_IS_GC(held) && !PyObject_GC_IsTracked(self)) PyObject_GC_Track(self);
-}
-
 // A rule function that retypes its token often writes the name it already
 // has (an identifier that is no keyword): the shared name then stays.
 void store_type(PyToken& r, std::string text) {
@@ -98,19 +87,13 @@ PyObject* get_value(PyObject* self, void*) {
   return get_property<PyToken>(self, [](PyToken& r) -> Result<Ref> { return r.value.share(); });
 }
 int set_value(PyObject* self, PyObject* v, void*) {
-  return set_property<PyToken>(self, v, object_arg, [self](PyToken& r, Ref o) {
-    track_for(self, o.get());
-    r.value = std::move(o);
-  });
+  return set_property<PyToken>(self, v, object_arg, [](PyToken& r, Ref o) { r.value = std::move(o); });
 }
 PyObject* get_lexer(PyObject* self, void*) {
   return get_property<PyToken>(self, [](PyToken& r) -> Result<Ref> { return r.lexer.share(); });
 }
 int set_lexer(PyObject* self, PyObject* v, void*) {
-  return set_property<PyToken>(self, v, object_arg, [self](PyToken& r, Ref o) {
-    track_for(self, o.get());
-    r.lexer = std::move(o);
-  });
+  return set_property<PyToken>(self, v, object_arg, [](PyToken& r, Ref o) { r.lexer = std::move(o); });
 }
 VX_U64_PROPERTY(PyToken, get_lineno, set_lineno, lineno, "lineno")
 VX_U64_PROPERTY(PyToken, get_lexpos, set_lexpos, lexpos, "lexpos")

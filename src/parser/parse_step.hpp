@@ -150,21 +150,67 @@ enum class PanicStep : uint8_t {
   InsertError,     // the error symbol becomes the lookahead, the real one is set aside
   SkipAndInsert,   // the lookahead is dropped for the next token, which the error symbol then stands in for
 };
-// `stuck`: the error symbol has been inserted kMaxInsertions times since a
-// token was last read (see below).
+// `stuck`: the insertion guard below gives the lookahead up.
 [[nodiscard]] PanicStep panic_step(bool top_is_error, bool at_end, bool stuck) noexcept;
 
 // The errorcount that an error symbol insertion and a discard set.
 inline constexpr uint64_t kErrorShifts = 3;
 
-// Insertions of the error symbol before the lookahead is given up. The state
-// in which "error" is shifted can be shared by several contexts; its
-// reduction on the lookahead may then lead to a state with no action for
-// that token, whose top symbol is not "error", so the panic step inserts the
-// error symbol again at the same token, error mode pops back to the same
-// shift, and so on without end. A parse that gets out of such a round does so
-// within a few insertions; after this many it is in a loop, and only reading
-// on (or the end of input) ends it.
+// Insertions of the error symbol without progress before the lookahead is
+// given up. The state in which "error" is shifted can be shared by several
+// contexts; its reduction on the lookahead may then lead to a state with no
+// action for that token, whose top symbol is not "error", so the panic step
+// inserts the error symbol again at the same token, error mode pops back to
+// the same shift, and so on without end. Such a round comes back to the same
+// stack at every insertion. A recovery that gets somewhere instead unwinds
+// the stack: it inserts the error symbol on a lower stack each time (one
+// level per insertion when an unclosed construct is closed by "error" at the
+// end of input, as deep as the input nests). Only insertions that reach no
+// lower stack are counted, and after this many of them in a row only reading
+// on (or the end of input) ends the parse.
 inline constexpr uint32_t kMaxInsertions = 1000;
+
+// Decides when the panic step gives the lookahead up instead of inserting
+// the error symbol again. An insertion on a stack lower than at every
+// insertion since a token was last read is progress and starts the count
+// again; other insertions are counted, and the guard fires at
+// kMaxInsertions of them. Once it has fired, until a token is shifted, it
+// fires at the first insertion that is not progress: a long damaged tail
+// then costs a few steps per token instead of kMaxInsertions. The stack can
+// get lower only as often as it is deep, so every parse ends; a parse that
+// ends without the guard never meets it.
+class InsertionGuard {
+ public:
+  // A token was read: no insertion since.
+  void token_read() noexcept {
+    inserted_ = false;
+    count_ = 0;
+  }
+  // A token was shifted.
+  void token_shifted() noexcept { gave_up_ = false; }
+  // True when the error symbol, about to be inserted on a stack `depth`
+  // deep, should not be: the lookahead is to be given up.
+  [[nodiscard]] bool stuck(uint64_t depth) const noexcept {
+    if (!inserted_ || depth < lowest_) return false;  // progress
+    return gave_up_ || count_ >= kMaxInsertions;
+  }
+  // The error symbol was inserted on a stack `depth` deep.
+  void inserted(uint64_t depth) noexcept {
+    if (!inserted_ || depth < lowest_) {
+      inserted_ = true;
+      lowest_ = depth;
+      count_ = 0;
+    }
+    ++count_;
+  }
+  // The lookahead was given up.
+  void fired() noexcept { gave_up_ = true; }
+
+ private:
+  bool inserted_ = false;  // an insertion since the last read
+  bool gave_up_ = false;   // fired since the last shift of a token
+  uint32_t count_ = 0;     // insertions since the lowest stack was reached
+  uint64_t lowest_ = 0;    // the lowest stack of an insertion since the last read
+};
 
 }  // namespace vx::parse

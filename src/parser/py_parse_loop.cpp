@@ -59,7 +59,7 @@ void ParseRun::set_lookahead(PyParsedSymbol sym) {
 Void ParseRun::fetch_lookahead() {
   VX_CHECK(source_.next_symbol(la_.sym));
   lookahead_changed();
-  insertions_ = 0;
+  guard_.token_read();
   return ok();
 }
 
@@ -126,6 +126,7 @@ Void ParseRun::shift(const parse::Action& act, uint64_t state) {
     set_lookahead(std::move(real));
     return ok();
   }
+  guard_.token_shifted();
   VX_CHECK(fetch_lookahead());
   if (errorcount_ > 0) --errorcount_;
   return ok();

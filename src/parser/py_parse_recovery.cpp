@@ -27,12 +27,12 @@ void ParseRun::insert_error_symbol() {
   saved_.emplace(std::move(la_));
   set_lookahead(std::move(stand_in));
   errorcount_ = parse::kErrorShifts;
-  ++insertions_;
+  guard_.inserted(stack().depth());
 }
 
 Result<ParseRun::Next> ParseRun::panic_step() {
   const bool top_is_error = *stack().top_symbol().sym_type == "error";
-  switch (parse::panic_step(top_is_error, is_end(la_.sym), insertions_ >= parse::kMaxInsertions)) {
+  switch (parse::panic_step(top_is_error, is_end(la_.sym), guard_.stuck(stack().depth()))) {
     case parse::PanicStep::EndOfInput:
       return syntax_error("Syntax error at EOF on line " + std::to_string(la_.sym.lineno) + ", pos " +
                           std::to_string(la_.sym.lexpos));
@@ -40,6 +40,7 @@ Result<ParseRun::Next> ParseRun::panic_step() {
       VX_CHECK(fetch_lookahead());
       return Next::Continue;
     case parse::PanicStep::SkipAndInsert:
+      guard_.fired();
       VX_CHECK(fetch_lookahead());
       insert_error_symbol();
       return Next::Continue;

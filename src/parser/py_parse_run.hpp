@@ -110,7 +110,7 @@ class ParseRun {
   Lookahead la_;
   std::optional<Lookahead> saved_;  // the real lookahead while the error symbol stands in
   uint64_t errorcount_ = 0;
-  uint32_t insertions_ = 0;  // error symbols inserted since a token was last read
+  parse::InsertionGuard guard_;
   std::vector<PyParsedSymbol> rhs_;  // scratch: the right-hand side of a callback reduction
   Ref result_;                       // set when recovery returns from parse
 };

@@ -169,6 +169,58 @@ TEST(ParseStep, RecoveryAfterTheCallback) {
   EXPECT_EQ(style_named(std::string_view("vex\0", 4)), std::nullopt);
 }
 
+// Insertions the guard allows on the stacks `depth(i)` (i = 0, 1, ...)
+// before it is stuck, up to `limit`.
+template <class F>
+uint32_t insertions_allowed(InsertionGuard& g, F depth, uint32_t limit = 100000) {
+  for (uint32_t i = 0; i < limit; ++i) {
+    if (g.stuck(depth(i))) return i;
+    g.inserted(depth(i));
+  }
+  return limit;
+}
+
+TEST(ParseStep, InsertionGuardCountsInsertionsThatMakeNoProgress) {
+  const uint32_t k = kMaxInsertions;
+  struct Case {
+    const char* what;
+    uint64_t (*depth)(uint32_t);
+    uint32_t allowed;
+  };
+  const Case cases[] = {
+      {"the same stack", [](uint32_t) -> uint64_t { return 5; }, k},
+      {"a growing stack", [](uint32_t i) -> uint64_t { return 5 + i; }, k},
+      {"a stack one lower each time", [](uint32_t i) -> uint64_t { return 200000 - i; }, 100000},
+      // Lower at the second insertion only: the count starts again there.
+      {"lower once", [](uint32_t i) -> uint64_t { return i == 0 ? 9 : 8; }, k + 1},
+      // Up and down, with a new lowest stack now and then.
+      {"a new low every 500", [](uint32_t i) -> uint64_t { return 1000 - i / 500 + i % 3; }, 100000},
+      {"a new low every other", [](uint32_t i) -> uint64_t { return i % 2 ? 90000 : 90000 - i / 2; }, 100000},
+      {"back above the lowest", [](uint32_t i) -> uint64_t { return i < 2 ? 9 - i : 9; }, k + 1},
+  };
+  for (const Case& c : cases) {
+    InsertionGuard g;
+    g.token_read();
+    EXPECT_EQ(insertions_allowed(g, c.depth), c.allowed) << c.what;
+  }
+
+  // A read starts every count again; having fired, the guard fires at the
+  // first insertion without progress until a token is shifted.
+  InsertionGuard g;
+  g.token_read();
+  EXPECT_EQ(insertions_allowed(g, [](uint32_t) -> uint64_t { return 5; }), k);
+  g.token_read();
+  EXPECT_EQ(insertions_allowed(g, [](uint32_t) -> uint64_t { return 5; }), k);
+  g.fired();
+  g.token_read();
+  EXPECT_EQ(insertions_allowed(g, [](uint32_t) -> uint64_t { return 5; }), 1u);
+  g.token_read();
+  EXPECT_EQ(insertions_allowed(g, [](uint32_t i) -> uint64_t { return 50 - i; }, 40), 40u);  // progress still goes on
+  g.token_shifted();
+  g.token_read();
+  EXPECT_EQ(insertions_allowed(g, [](uint32_t) -> uint64_t { return 5; }), k);
+}
+
 TEST(ParseStep, CachesAnswerAsTheTablesDo) {
   auto t = tables();
   // Every (state, id) pair, asked twice in a scrambled order of a cache smaller than

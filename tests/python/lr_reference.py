@@ -9,8 +9,12 @@ token ends after the text of its value)."""
 
 END, ERROR = "$end", "error"
 ERROR_SHIFTS = 3          # errorcount after an insertion of the error symbol or a discard
-MAX_INSERTIONS = 1000     # insertions without reading a token before the token is given up
+MAX_INSERTIONS = 1000     # insertions without progress before the token is given up
 _ABSENT = object()
+
+
+class Looping(Exception):
+    """An unguarded parse ran past its step budget."""
 
 
 class Sym:
@@ -57,18 +61,30 @@ def _after_callback(style, errok, restart, has_result, at_end):
 
 
 def parse(action, goto, names, lens, custom, value_flags, tokens, reduce_cb, error_cb=None, value_funcs=None,
-          control=None, recovery_style="core"):
+          control=None, recovery_style="core", guard=True, max_steps=None, stats=None):
     """The value of the accepted parse, or the value error recovery returns;
     raises SyntaxError as the engine does. `custom` and `value_flags` are the
     per-production flags given to the engine (a missing value flag is
-    false)."""
+    false).
+
+    The insertion guard gives a lookahead up after MAX_INSERTIONS insertions
+    of the error symbol that reach no lower stack than every insertion since
+    the last read; once it has, until a token is shifted, it does so at the
+    first such insertion. With guard=False the loop runs as it would without
+    it, and raises Looping after `max_steps` turns, or when it inserts the
+    error symbol twice in the same configuration without reading (with
+    callbacks that decide nothing, the parse is then in a loop for good).
+    `stats`, a dict, gets the most insertions between two reads under
+    "insertions"."""
     it = iter(tokens)
     ended = False
-    insertions = 0
+    inserted, lowest, count, gave_up = False, 0, 0, False
+    since_read, seen, reads, first = 0, set(), 0, 0
 
     def fetch():
-        nonlocal ended, insertions
-        insertions = 0
+        nonlocal ended, inserted, count, since_read, reads
+        inserted, count, since_read, reads = False, 0, 0, reads + 1
+        seen.clear()
         if not ended:
             tok = next(it, _ABSENT)
             if tok is not _ABSENT:
@@ -78,7 +94,11 @@ def parse(action, goto, names, lens, custom, value_flags, tokens, reduce_cb, err
 
     states, stack = [0], [Sym(END, None)]
     la, saved, errorcount = fetch(), None, 0
+    steps = 0
     while True:
+        steps += 1
+        if max_steps is not None and steps > max_steps:
+            raise Looping
         if control is not None:
             if control.restart_requested:
                 control.restart_requested = False
@@ -102,6 +122,7 @@ def parse(action, goto, names, lens, custom, value_flags, tokens, reduce_cb, err
             if saved is not None:
                 la, saved = saved, None
             else:
+                gave_up = False
                 la = fetch()
                 errorcount = max(errorcount - 1, 0)
             continue
@@ -156,12 +177,30 @@ def parse(action, goto, names, lens, custom, value_flags, tokens, reduce_cb, err
             errorcount = ERROR_SHIFTS
         else:  # the panic step
             top_is_error = stack[-1].type == ERROR
-            if top_is_error or insertions >= MAX_INSERTIONS:
+            progress = not inserted or len(states) < lowest
+            stuck = guard and not progress and (gave_up or count >= MAX_INSERTIONS)
+            if top_is_error or stuck:
                 if la.type == END:
                     raise SyntaxError(f"Syntax error at EOF on line {la.lineno}, pos {la.lexpos}")
                 la = fetch()
                 if top_is_error:
                     continue
+                gave_up = True
+            if not inserted:
+                first = len(states)
+            if not inserted or len(states) < lowest:
+                inserted, lowest, count = True, len(states), 0
+            elif not guard and len(states) <= first:
+                # A repeat needs the same stack, so it is looked for only
+                # where the stack is no lower than before (nor higher than
+                # at the first insertion, which keeps the keys few).
+                key = (tuple(states), tuple(s.type for s in stack), reads, la.type, errorcount)
+                if key in seen:
+                    raise Looping
+                seen.add(key)
             saved, la = la, la.copy(ERROR)
             errorcount = ERROR_SHIFTS
-            insertions += 1
+            count += 1
+            since_read += 1
+            if stats is not None:
+                stats["insertions"] = max(stats.get("insertions", 0), since_read)

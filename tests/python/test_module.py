@@ -134,3 +134,54 @@ def test_long_chains_of_records_are_freed(core, make):
         chain = make(core, chain)
     del innermost, chain  # one deallocation per link, which must not recurse as deep as the chain
     assert alive() is None  # the whole chain was freed, down to its last value
+
+
+SHUTDOWN_CHILD = r"""
+import os, sys
+from vexlor import _core_rs as core
+
+def uses(core):
+    lexer = core.LexerEngine()
+    lexer.add_rule("INITIAL", "A", "a")
+    lexer.set_error_func("INITIAL", lambda t: None)
+    lexer.input("$")
+    plain = core.LexerEngine()
+    plain.input("$")
+    bad = core.LRParserEngine(3, {0: {"a": 7}}, {}, ["S'"], [1], [False])
+    tok = core.Token("a", "b")
+    return [("eq-none", lambda: tok == None), ("eq-int", lambda: tok == 1),
+            ("rule", lambda: lexer.add_rule("INITIAL", "B", "b")), ("error-func", lexer.token),
+            ("lex-error", plain.token), ("parser-error", lambda: bad.parse([tok], None))]
+
+class Finalized:
+    # Everything __del__ needs is bound now: late in the shutdown the
+    # module's globals and the builtins may be gone.
+    def __init__(self, tag):
+        self.tag, self.uses = tag, uses(core)
+
+    def __del__(self, write=os.write, BaseException=BaseException, type=type):
+        for name, use in self.uses:
+            try:
+                use()
+                outcome = "returned"
+            except BaseException as e:
+                outcome = type(e).__name__
+            write(1, (self.tag + " " + name + " " + outcome + "\n").encode())
+
+cycle = Finalized("cycle")
+cycle.me = cycle  # collected late in the shutdown
+sys._kept = Finalized("kept")  # released after sys.modules is gone
+"""
+
+
+def test_package_lookups_late_in_the_shutdown_fail_as_exceptions():
+    import subprocess
+
+    run = subprocess.run([sys.executable, "-c", SHUTDOWN_CHILD], capture_output=True, text=True, timeout=60)
+    assert "Fatal Python error" not in run.stderr
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    # Each use ran in both finalisers and ended, whether it could still look its module up or not.
+    assert sorted(line.rsplit(" ", 1)[0] for line in lines) == sorted(
+        f"{tag} {use}" for tag in ("cycle", "kept")
+        for use in ("eq-none", "eq-int", "rule", "error-func", "lex-error", "parser-error"))

@@ -150,7 +150,7 @@ def unquote(sym):
     return sym[1:-1] if len(sym) > 2 and sym[0] == sym[-1] == "'" else sym
 
 
-def sentence(rules, terminals, rng, limit=24):
+def sentence(rules, terminals, rng, limit=24, depth=5):
     """The token types of a random sentence of the grammar ("error" stands for
     one or two random terminals), or None when the start symbol derives none."""
     height = {t: 0 for t in terminals | {lr_reference.ERROR}}
@@ -166,18 +166,18 @@ def sentence(rules, terminals, rng, limit=24):
         return None
     out = []
 
-    def expand(sym, depth):
+    def expand(sym, level):
         if sym == lr_reference.ERROR:
             out.extend(rng.choice(sorted(terminals)) for _ in range(rng.randrange(1, 3)))
         elif sym in terminals:
             out.append(sym)
         else:
             options = [s for name, s in rules if name == sym and all(x in height for x in s)]
-            if depth > 5 or len(out) > limit:
+            if level > depth or len(out) > limit:
                 least = min(1 + max((height[x] for x in s), default=0) for s in options)
                 options = [s for s in options if 1 + max((height[x] for x in s), default=0) == least]
             for x in rng.choice(options):
-                expand(x, depth + 1)
+                expand(x, level + 1)
 
     expand("S'", 0)
     return out
@@ -271,3 +271,86 @@ def agree(core):
 def test_engine_and_reference_agree(agree, shape):
     counts = agree(shape, random.Random(20261211), fuzz_rounds(300))
     assert SHAPES[shape][1] | {"accepted", "error_cb result returned", "None returned"} <= set(counts), counts
+
+
+# --- the insertion guard ----------------------------------------------------------------
+
+def nested(core):
+    # Each error symbol inserted at the end of input closes one open '(':
+    # the recovery unwinds one level per insertion, as deep as the input nests.
+    return build(core, [], [("S", ["'('", "S", "')'"]), ("S", ["'('", "error"]), ("S", ["'x'"])], "S")
+
+
+def nested_stream(rng):
+    depth = rng.choice([rng.randrange(1, 50), rng.randrange(900, 1100), rng.randrange(1500, 3000)])
+    types = ["("] * depth + (["x"] if rng.random() < 0.5 else []) + [")"] * rng.randrange(depth // 2 + 1)
+    if rng.random() < 0.3:
+        damage(types, rng, lambda: rng.choice(["(", ")", "x", ";"]))
+    return [T(t, i, 1, i) for i, t in enumerate(types)]
+
+
+def guard_case(core, rng):
+    """A grammar with error rules and a stream: short and random, or long and
+    nesting deep; one grammar that nests and one that loops without the guard."""
+    kind = rng.randrange(4)
+    if kind in (0, 3):
+        built = (nested if kind == 0 else shared_error_state)(core)
+        table, rules = built.table, built.rules
+    else:
+        table, rules = random_shape(core, rng, True)
+    rules = [(name, [unquote(s) for s in syms]) for name, syms in rules]
+    terminals = {s for _, syms in rules for s in syms if s not in {n for n, _ in rules} and s != lr_reference.ERROR}
+    if kind == 0:
+        tokens = nested_stream(rng)
+    elif kind == 3:
+        tokens = [T(t, i, 1, i) for i, t in enumerate(rng.choice("(;x)") for _ in range(rng.randrange(12)))]
+    else:
+        deep = kind == 2
+        types = sentence(rules, terminals, rng, limit=600 if deep else 24, depth=150 if deep else 5)
+        if types is None:
+            types = [rng.choice(sorted(terminals)) for _ in range(rng.randrange(10))]
+        if deep:
+            del types[rng.randrange(len(types) + 1):]  # cut short: the end of input comes deep inside
+        damage(types, rng, lambda: rng.choice(sorted(terminals) + [lr_reference.END]))
+        tokens = [T(t, i, 1, i) for i, t in enumerate(types)]
+    return table, rules, tokens
+
+
+@pytest.mark.fuzz
+def test_the_insertion_guard_ends_every_loop_and_changes_no_parse_that_ends(core):
+    rng = random.Random(20261212)
+    counts = Counter()
+    for _ in range(fuzz_rounds(60)):
+        table, rules, tokens = guard_case(core, rng)
+        names, lens = [name for name, _ in rules], [len(syms) for _, syms in rules]
+        custom = [False] + [rng.random() < 0.5 for _ in rules[1:]]
+        values = [False] + [rng.random() < 0.3 for _ in rules[1:]]
+        engine = core.LRParserEngine.from_table(table, names, lens, custom, values)
+        reference = partial(lr_reference.parse, table.action, table.goto, names, lens, custom, values)
+        for style in STYLES:
+            for with_cb in (False, True):
+                def run(parse, **guard):
+                    # Callbacks that decide nothing: a run is fixed by its tables and tokens.
+                    events = []
+                    error_cb = (lambda tok: events.append(("error_cb", tok.type, tok.value))) if with_cb else None
+                    reduce_cb = lambda p, res, rhs: events.append(("reduce", p, res.type)) or p
+                    funcs = [lambda *v, p=p: p for p in range(len(rules))]
+                    outcome = outcome_of(lambda: parse(iter(tokens), reduce_cb, error_cb, funcs, recovery_style=style,
+                                                       **guard))
+                    return outcome, events
+
+                stats = {}
+                try:
+                    unguarded = run(reference, guard=False, max_steps=200_000, stats=stats)
+                except lr_reference.Looping:
+                    unguarded = None
+                native = run(engine.parse)
+                case = f"the case: {rules=} {tokens=} {style=} {with_cb=} {custom=} {values=}"
+                if unguarded is None:
+                    counts["loops, ended by the guard"] += 1
+                    assert native == run(reference), case
+                else:
+                    counts["ends by itself"] += 1
+                    counts["more insertions than the limit"] += stats.get("insertions", 0) > lr_reference.MAX_INSERTIONS
+                    assert native == unguarded, case
+    assert counts["loops, ended by the guard"] and counts["more insertions than the limit"], counts

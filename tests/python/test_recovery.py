@@ -249,6 +249,36 @@ def test_an_error_symbol_inserted_for_ever_gives_up_the_token(core, style, semic
             assert len(cb.seen) == 1  # errorcount stays 3 while the tokens are given up
 
 
+@pytest.mark.parametrize("style", ["core", "vex", "mox"])
+@pytest.mark.parametrize("depth", [1000, 1001, 5000])
+def test_an_unwinding_deeper_than_the_guard_accepts(core, style, depth):
+    # S : '(' S ')' | '(' error | 'x' on '(' x depth: each error symbol inserted
+    # at the end of input closes one '(' on a lower stack, and the last one accepts.
+    from grammars import build
+
+    rules = [("S", ["'('", "S", "')'"]), ("S", ["'('", "error"]), ("S", ["'x'"])]
+    e = build(core, [], rules, "S").engine(core, custom=[False, False, True, False])
+    closed = []
+    stream = [core.Token("(", "(", 1, i) for i in range(depth)]
+    assert e.parse(stream, lambda p, res, rhs: closed.append(p) or res.value, recovery_style=style) == "("
+    assert closed == [2] * depth
+
+
+def test_a_long_damaged_tail_costs_a_few_steps_per_token(core):
+    # After the guard has given one token up, each further token of the tail
+    # that the same round would spin on is given up at once, not after
+    # another thousand insertions: one reduction of B -> error per token.
+    from grammars import build
+
+    rules = [("S", ["'('", "B", "')'"]), ("S", ["B", "';'"]), ("B", ["error"]), ("B", ["'x'"])]
+    e = build(core, [], rules, "S").engine(core, custom=[False, False, False, True, False])
+    reductions = []
+    tail = 10_000
+    stream = [core.Token(c, c, 1, i) for i, c in enumerate("(" + ";" * tail + ")")]
+    assert e.parse(stream, lambda p, res, rhs: reductions.append(p) or "B") == "("
+    assert len(reductions) <= 1000 + 2 * tail
+
+
 STYLE_ACTIONS = ["none", "token", "errok", "restart", "errok_token", "raise"]
 
 

@@ -258,23 +258,27 @@ def test_gc_clear_breaks_cycles(Token):
 
 
 @pytest.mark.parametrize("attr", ["value", "lexer"])
-def test_a_token_enters_the_collector_when_it_gets_a_container(Token, attr):
+def test_every_token_is_tracked_by_the_collector(core, Token, attr):
     import weakref
 
     class Marker:
         pass
 
-    # Holding only a str, an int or None, a token is nothing the collector
-    # needs to visit; given a container that holds it, its cycle is found.
-    assert not any(gc.is_tracked(t) for t in (Token("T", "x"), Token("T", 5), Token("T", None, lexer=None)))
-    assert gc.is_tracked(Token("T", [])) and gc.is_tracked(Token("T", 1, lexer=Marker()))
+    # Tracked from its creation whatever it holds, by the constructor and by
+    # the lexer alike, so that tools built on gc.get_objects() see it.
+    made = [Token("T", "x"), Token("T", 5), Token("T", None, lexer=None), Token("T", [])]
+    lexer = core.LexerEngine()
+    lexer.add_rule("INITIAL", "A", "a")
+    lexer.set_literals("+")
+    made += lexer.tokenize("a+")
+    lexer.input("a")
+    made.append(lexer.token())
+    assert all(gc.is_tracked(t) for t in made)
+    ids = {id(o) for o in gc.get_objects()}
+    assert all(id(t) in ids for t in made)
     t = Token("T", "x")
-    setattr(t, attr, 7)
-    assert not gc.is_tracked(t)
     m = Marker()
-    setattr(t, attr, [t, m])
-    assert gc.is_tracked(t)
-    setattr(t, attr, getattr(t, attr))  # a second container keeps it tracked
+    setattr(t, attr, [t, m])  # a cycle through the token is found
     r = weakref.ref(m)
     del t, m
     gc.collect()
@@ -412,3 +416,83 @@ def test_equality_follows_every_change_of_the_package_token_class(Token, monkeyp
         compare(None)
     monkeypatch.undo()
     assert compare(None) is NotImplemented and compare(py_tokens.Token("A", "x")) is True
+
+
+def test_equality_sees_a_module_replaced_while_its_class_is_looked_up(Token, monkeypatch):
+    import types
+
+    class Plain:
+        type, value = "A", "x"
+
+    fake = types.ModuleType("vexlor.core.tokens")
+    fake.Token = Plain
+
+    class Hostile:
+        """A key of the module's dict that the look-up of "Token" meets first,
+        and whose comparison replaces the module in sys.modules."""
+
+        armed = fired = False
+
+        def __hash__(self):
+            return hash("Token")
+
+        def __eq__(self, other):
+            if Hostile.armed and not Hostile.fired:
+                Hostile.fired = True
+                sys.modules["vexlor.core.tokens"] = fake
+            return False
+
+    monkeypatch.setitem(sys.modules, "vexlor.core.tokens", py_tokens)
+    namespace = py_tokens.__dict__
+    real = namespace.pop("Token")
+    key = Hostile()
+    namespace[key] = None
+    namespace["Token"] = real  # after the hostile key on the same probe sequence
+    Hostile.armed = True
+    try:
+        # The first look-up went through the module it started with ...
+        assert Token("A", "x").__eq__(Plain()) is NotImplemented
+        assert Hostile.fired
+        # ... and nothing of it is kept: the module now in sys.modules answers.
+        assert Token("A", "x").__eq__(Plain()) is True
+        assert Token("A", "x").__eq__(py_tokens.Token("A", "x")) is NotImplemented
+    finally:
+        del namespace[key]
+
+
+KEYWORD_DICT_CLEARED = r"""
+import ctypes
+from vexlor import _core_rs as core
+
+call = ctypes.pythonapi.PyObject_Call
+call.restype = ctypes.py_object
+call.argtypes = [ctypes.py_object, ctypes.py_object, ctypes.py_object]
+
+class Clears:
+    def __init__(self, d):
+        self.d = d
+
+    def __index__(self):
+        self.d.clear()  # drops the dict's reference to every value
+        return 3
+
+for cls, type_key in ((core.Token, "tok_type"), (core.ParsedSymbol, "sym_type")):
+    d = {type_key: "T", "value": "".join(["ab", "cd"])}  # the dict holds the only reference to the value
+    d["lineno"] = Clears(d)
+    made = call(cls, (), d)
+    assert (made.type, made.value, made.lineno) == ("T", "abcd", 3), made
+    print(repr(made))
+"""
+
+
+def test_a_keyword_dict_cleared_while_the_constructor_reads_it():
+    # A C caller's dict, which the conversion of a later argument empties:
+    # the values bound before stay alive for the call.
+    import os
+    import subprocess
+
+    run = subprocess.run([sys.executable, "-c", KEYWORD_DICT_CLEARED], capture_output=True, text=True,
+                         env={**os.environ, "PYTHONMALLOC": "debug"}, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == ['Token(type="T", value=abcd, lineno=3, pos=0)',
+                                       'ParsedSymbol(type="T", value=abcd)']
