@@ -1,6 +1,8 @@
 """The repaired wheel installs into a bare virtual environment, and there the
 module lexes and builds tables with the RE2 that the wheel carries, not the
-system's.
+system's. Its tags are those of the interpreter running the test and of the
+system's glibc, which may be older than the one that interpreter runs on (the
+CPython 3.14 of scripts/python3.14 brings its own).
 
 Builds the wheel with scripts/wheel (a full Release compile), so it is not part
 of the suite in tests/python; .ci/run runs it:
@@ -56,6 +58,16 @@ print(json.dumps({
 """
 
 
+def system_glibc():
+    """The version of the system's glibc, asked of a system program: this
+    interpreter may run on a newer glibc of its own."""
+    out = subprocess.run(["getconf", "GNU_LIBC_VERSION"], check=True, capture_output=True, text=True,
+                         env={k: v for k, v in os.environ.items() if k not in ("LD_LIBRARY_PATH", "LD_PRELOAD")})
+    m = re.fullmatch(r"glibc (\d+)\.(\d+).*", out.stdout.strip())
+    assert m, out.stdout
+    return int(m[1]), int(m[2])
+
+
 @pytest.mark.timeout(900)
 def test_wheel_runs_in_bare_venv_on_its_own_re2(tmp_path):
     dist = tmp_path / "dist"
@@ -64,18 +76,27 @@ def test_wheel_runs_in_bare_venv_on_its_own_re2(tmp_path):
     wheels = sorted(dist.glob("*.whl"))
     assert len(wheels) == 1, wheels
     wheel = wheels[0]
-    assert re.fullmatch(r"vexlor-[^-]+-cp3\d+-cp3\d+-manylinux_\d+_\d+_x86_64\.whl", wheel.name)
+    m = re.fullmatch(r"vexlor-[^-]+-(cp3\d+)-(cp3\d+)-manylinux_(\d+)_(\d+)_x86_64\.whl", wheel.name)
+    assert m, wheel.name
+    ours = "cp%d%d" % sys.version_info[:2]
+    assert (m[1], m[2]) == (ours, ours), wheel.name
+    # Built with the system's compiler and C headers, the module needs no glibc
+    # newer than the system's, whatever glibc the interpreter brings.
+    assert (int(m[3]), int(m[4])) <= system_glibc(), (wheel.name, system_glibc())
     with zipfile.ZipFile(wheel) as z:
         bundled = [n for n in z.namelist() if n.startswith("vexlor.libs/") and not n.endswith("/")]
     assert any(re.fullmatch(r"vexlor\.libs/libre2-[0-9a-f]+\.so[.0-9]*", n) for n in bundled), bundled
 
+    # A bare environment of this interpreter, without pip: this interpreter's
+    # pip installs into it (--python), as an ensurepip may be unusable (on a
+    # Debian-built interpreter it takes the system's own pip wheel).
     env_dir = tmp_path / "venv"
-    venv.create(env_dir, with_pip=True)
+    venv.create(env_dir, with_pip=False)
     python = str(env_dir / "bin" / "python")
     # Nothing from the outside may steer the loader or the import path.
     clean = {k: v for k, v in os.environ.items()
              if k not in ("LD_LIBRARY_PATH", "LD_PRELOAD", "VIRTUAL_ENV") and not k.startswith("PYTHON")}
-    subprocess.run([python, "-m", "pip", "install", "-q", "--no-index", str(wheel)],
+    subprocess.run([sys.executable, "-m", "pip", "--python", python, "install", "-q", "--no-index", str(wheel)],
                    check=True, env=clean, cwd=tmp_path)
     run = subprocess.run([python, "-I", "-c", PROGRAM], check=True, env=clean, cwd=tmp_path,
                          capture_output=True, text=True)
