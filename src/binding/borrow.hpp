@@ -65,6 +65,9 @@ class ExclusiveGuard {
   if (!f.try_shared()) return Error::make(PyExc_RuntimeError, "Already mutably borrowed");
   return SharedGuard(&f);
 }
+// For slots written without Result: sets RuntimeError "Already mutably
+// borrowed" and returns nullptr.
+[[gnu::cold]] PyObject* refuse_shared() noexcept;
 // Refused: RuntimeError "Already borrowed".
 [[nodiscard]] inline Result<ExclusiveGuard> borrow_exclusive(BorrowFlag& f) {
   if (!f.try_exclusive()) return Error::make(PyExc_RuntimeError, "Already borrowed");

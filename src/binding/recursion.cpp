@@ -1,6 +1,7 @@
 #include "binding/recursion.hpp"
 
-#include <string>
+#include "binding/borrow.hpp"
+#include "binding/boundary.hpp"
 
 namespace vx {
 namespace {
@@ -9,16 +10,42 @@ thread_local int t_depth = 0;
 
 }  // namespace
 
-Result<DepthGuard> DepthGuard::enter(const char* where) {
+// Like the C API calls these stand beside, a refusal leaves its exception
+// pending for the caller to report.
+DepthGuard::DepthGuard(const char* where) noexcept {
   if (t_depth >= kMaxDepth) {
-    return Error::make(PyExc_RecursionError, std::string("maximum recursion depth exceeded") + where);
+    PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", where);
+    return;
   }
+  if (Py_EnterRecursiveCall(where) != 0) return;
   ++t_depth;
-  return DepthGuard();
+  active_ = true;
 }
 
 DepthGuard::~DepthGuard() {
-  if (active_) --t_depth;
+  if (!active_) return;
+  --t_depth;
+  Py_LeaveRecursiveCall();
+}
+
+PyObject* nested_str(PyObject* value) noexcept {
+  DepthGuard level(" while getting the str of an object");
+  if (!level.active()) return nullptr;
+  return PyObject_Str(value);
+}
+
+int nested_equal(PyObject* a, PyObject* b) noexcept {
+  DepthGuard level(" in comparison");
+  if (!level.active()) return -1;
+  PyObject* eq = PyObject_RichCompare(a, b, Py_EQ);
+  if (!eq) return -1;
+  const int t = PyObject_IsTrue(eq);
+  Py_DECREF(eq);
+  return t;
+}
+
+PyObject* refuse_shared() noexcept {
+  return boundary([]() -> Result<Ref> { return Error::make(PyExc_RuntimeError, "Already mutably borrowed"); });
 }
 
 }  // namespace vx

@@ -33,11 +33,8 @@ std::string lossy_utf8(PyObject* str) {
   return out;
 }
 
-namespace {
-
-std::string display(PyObject* value, PyObject* (*render)(PyObject*)) {
-  Ref s = Ref::steal(render(value));
-  if (s) return lossy_utf8(s.get());
+std::string display_text(PyObject* value, Ref rendered) {
+  if (rendered) return lossy_utf8(rendered.get());
   PyErr_WriteUnraisable(value);
   Ref name = Ref::steal(PyType_GetName(Py_TYPE(value)));
   const char* n = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
@@ -48,10 +45,6 @@ std::string display(PyObject* value, PyObject* (*render)(PyObject*)) {
   return std::string("<unprintable ") + n + " object>";
 }
 
-}  // namespace
-
-std::string display_value(PyObject* value) { return display(value, PyObject_Str); }
-
-std::string display_repr(PyObject* value) { return display(value, PyObject_Repr); }
+std::string display_repr(PyObject* value) { return display_text(value, Ref::steal(PyObject_Repr(value))); }
 
 }  // namespace vx

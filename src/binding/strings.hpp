@@ -16,11 +16,13 @@ namespace vx {
 // characters, one per byte of its three-byte form.
 [[nodiscard]] std::string lossy_utf8(PyObject* str);
 
-// str() of `value`, lossily converted. When str() raises, the exception is
-// reported as unraisable with the value as context and the text is
-// "<unprintable {type name} object>" (or "<unprintable object>").
-[[nodiscard]] std::string display_value(PyObject* value);
-// The same with repr().
+// The text of `value` rendered as `rendered` (what str() or repr() of it
+// returned), lossily converted. When the rendering failed (`rendered` empty,
+// its exception pending), the exception is reported as unraisable with the
+// value as context and the text is "<unprintable {type name} object>" (or
+// "<unprintable object>").
+[[nodiscard]] std::string display_text(PyObject* value, Ref rendered);
+// display_text of repr(value).
 [[nodiscard]] std::string display_repr(PyObject* value);
 
 }  // namespace vx

@@ -113,56 +113,71 @@ PyGetSetDef kGetSet[] = {
 };
 
 // --- printed form and equality -------------------------------------------------
+//
+// Both recurse through the token's value, which may be a token again: the
+// slots keep only a few words on the stack while the value is rendered or
+// compared (see binding/recursion.hpp), and do the rest in functions of
+// their own.
 
-PyObject* token_repr(PyObject* self) {
+// The printed form, once the value's str() is known (`shown`; empty with
+// its exception pending when str() failed).
+[[gnu::noinline]] PyObject* token_text(const PyToken& r, Ref shown) {
   return boundary([&]() -> Result<Ref> {
-    VX_TRY(DepthGuard level, DepthGuard::enter(" while getting the repr of an object"));
-    PyToken& r = rec(self);
-    VX_TRY(auto guard, borrow_shared(r.borrow));
-    std::string out = "Token(type=" + quote_name(*r.type) + ", value=" + display_value(r.value.get()) +
+    std::string out = "Token(type=" + quote_name(*r.type) + ", value=" + display_text(r.value.get(), std::move(shown)) +
                       ", lineno=" + std::to_string(r.lineno) + ", pos=" + std::to_string(r.lexpos) + ")";
     return py_str(out);
   });
 }
 
-Result<bool> truth(Ref obj) {
-  if (!obj) return Error::pending();
-  int t = PyObject_IsTrue(obj.get());
-  if (t < 0) return Error::pending();
-  return t != 0;
-}
-
-Result<bool> values_equal(PyObject* a, PyObject* b) {
-  VX_TRY(DepthGuard level, DepthGuard::enter(" in comparison"));
-  return truth(Ref::steal(PyObject_RichCompare(a, b, Py_EQ)));
-}
-
-// Token == other: Result holds Py_True, Py_False or Py_NotImplemented.
-Result<Ref> token_equals(PyObject* self, PyObject* other) {
+PyObject* token_repr(PyObject* self) {
   PyToken& r = rec(self);
-  VX_TRY(auto guard, borrow_shared(r.borrow));
+  if (!r.borrow.try_shared()) return refuse_shared();
+  SharedGuard guard(&r.borrow);
+  return token_text(r, Ref::steal(nested_str(r.value.get())));
+}
+
+PyObject* truth_object(int t) noexcept { return t < 0 ? nullptr : PyBool_FromLong(t); }
+
+// Token == other for an `other` that is no token readable now: compared
+// with the package's Python-level token class by its attributes. Returns
+// other's value when the values decide; otherwise an empty Ref, and
+// `*answer` holds the result (nullptr with the exception pending).
+[[gnu::noinline]] Ref package_token_value(const PyToken& r, PyObject* other, PyObject** answer) noexcept {
+  Ref value;
+  *answer = boundary([&]() -> Result<Ref> {
+    VX_TRY(Ref cls, g_python_token_class.get());
+    const int is = PyObject_IsInstance(other, cls.get());
+    if (is < 0) return Error::pending();
+    if (!is) return Ref::borrow(Py_NotImplemented);
+    VX_TRY(Ref my_type, py_str(*r.type));
+    VX_TRY(Ref other_type, get_attr(other, names::type()));
+    const int same_type = nested_equal(my_type.get(), other_type.get());
+    if (same_type < 0) return Error::pending();
+    if (!same_type) return py_bool(false);
+    VX_TRY(value, get_attr(other, names::value()));
+    return Ref();
+  });
+  return value;
+}
+
+// Token == other: Py_True, Py_False or Py_NotImplemented.
+PyObject* token_equals(PyObject* self, PyObject* other) {
+  PyToken& r = rec(self);
+  if (!r.borrow.try_shared()) return refuse_shared();
+  SharedGuard guard(&r.borrow);
   if (is_token(other)) {
     PyToken& o = rec(other);
     if (o.borrow.try_shared()) {
       SharedGuard other_guard(&o.borrow);
-      if (*r.type != *o.type) return py_bool(false);
-      VX_TRY(bool eq, values_equal(r.value.get(), o.value.get()));
-      return py_bool(eq);
+      if (*r.type != *o.type) Py_RETURN_FALSE;
+      return truth_object(nested_equal(r.value.get(), o.value.get()));
     }
   }
-  // Any other object, or a token being written right now: compare with the
-  // package's Python-level token class by its attributes.
-  VX_TRY(Ref cls, g_python_token_class.get());
-  const int is = PyObject_IsInstance(other, cls.get());
-  if (is < 0) return Error::pending();
-  if (!is) return Ref::borrow(Py_NotImplemented);
-  VX_TRY(Ref my_type, py_str(*r.type));
-  VX_TRY(Ref other_type, get_attr(other, names::type()));
-  VX_TRY(bool same_type, values_equal(my_type.get(), other_type.get()));
-  if (!same_type) return py_bool(false);
-  VX_TRY(Ref other_value, get_attr(other, names::value()));
-  VX_TRY(bool eq, values_equal(r.value.get(), other_value.get()));
-  return py_bool(eq);
+  // Any other object, or a token being written right now.
+  PyObject* answer = nullptr;
+  Ref other_value = package_token_value(r, other, &answer);
+  if (!other_value) return answer;
+  return truth_object(nested_equal(r.value.get(), other_value.get()));
 }
 
 // Token == None, which iter(lexer.token, None) asks of every token, when
@@ -178,19 +193,21 @@ bool none_is_no_token(PyObject* self) noexcept {
 }
 
 PyObject* token_richcompare(PyObject* self, PyObject* other, int op) {
-  if (op == Py_EQ && other == Py_None && none_is_no_token(self)) Py_RETURN_NOTIMPLEMENTED;
-  return boundary([&]() -> Result<Ref> {
-    switch (op) {
-      case Py_EQ:
-        return token_equals(self, other);
-      case Py_NE: {
-        VX_TRY(bool eq, truth(Ref::steal(PyObject_RichCompare(self, other, Py_EQ))));
-        return py_bool(!eq);
-      }
-      default:
-        return Ref::borrow(Py_NotImplemented);
+  switch (op) {
+    case Py_EQ:
+      if (other == Py_None && none_is_no_token(self)) Py_RETURN_NOTIMPLEMENTED;
+      return token_equals(self, other);
+    case Py_NE: {
+      // The negation of a full equality, reflected and identity fallbacks included.
+      PyObject* eq = PyObject_RichCompare(self, other, Py_EQ);
+      if (!eq) return nullptr;
+      const int t = PyObject_IsTrue(eq);
+      Py_DECREF(eq);
+      return truth_object(t < 0 ? -1 : !t);
     }
-  });
+    default:
+      Py_RETURN_NOTIMPLEMENTED;
+  }
 }
 
 // --- garbage collection ----------------------------------------------------------

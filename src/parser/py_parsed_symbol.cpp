@@ -76,12 +76,22 @@ PyGetSetDef kGetSet[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyObject* symbol_repr(PyObject* self) {
-  return get_property<Obj>(self, [](Obj& o) -> Result<Ref> {
-    VX_TRY(DepthGuard level, DepthGuard::enter(" while getting the repr of an object"));
-    return py_str("ParsedSymbol(type=" + quote_name(*o.sym.sym_type) + ", value=" + display_value(o.sym.value.get()) +
-                  ")");
+// The printed form, once the value's str() is known (`shown`; empty with
+// its exception pending when str() failed). Apart from the slot, so that
+// its frame is not on the stack while the value, perhaps a symbol again,
+// renders (see binding/recursion.hpp).
+[[gnu::noinline]] PyObject* symbol_text(const PyParsedSymbol& sym, Ref shown) {
+  return boundary([&]() -> Result<Ref> {
+    return py_str("ParsedSymbol(type=" + quote_name(*sym.sym_type) + ", value=" +
+                  display_text(sym.value.get(), std::move(shown)) + ")");
   });
+}
+
+PyObject* symbol_repr(PyObject* self) {
+  Obj& o = unbox<Obj>(self);
+  if (!o.borrow.try_shared()) return refuse_shared();
+  SharedGuard guard(&o.borrow);
+  return symbol_text(o.sym, Ref::steal(nested_str(o.sym.value.get())));
 }
 
 int symbol_traverse(PyObject* self, visitproc visit, void* arg) {

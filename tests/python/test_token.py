@@ -346,6 +346,60 @@ def test_comparing_and_reporting_values_nested_deeper_than_the_stack_allows(core
     assert str(info.value).endswith('(type "x") on line 1, pos 0')
 
 
+SMALL_STACK_CHILD = r"""
+import sys, threading
+from vexlor import _core_rs as core
+
+sys.unraisablehook = lambda u: None
+makers = {
+    "Token": lambda v: core.Token("x", v),
+    "ParsedSymbol": lambda v: core.ParsedSymbol("x", v),
+    "mixed": lambda v: core.Token("x", [core.ParsedSymbol("y", (v,))]),
+}
+
+def chain(make, depth):
+    v = None
+    for _ in range(depth):
+        v = make(v)
+    return v
+
+def work():
+    for name, make in makers.items():
+        for depth in (999, 100_000):
+            a, b = chain(make, depth), chain(make, depth)
+            text = repr(a)
+            assert text.startswith(repr(make(None))[:12]), text[:40]
+            try:
+                same = a == b
+            except RecursionError:
+                same = "RecursionError"
+            print(name, depth, "<unprintable" in text, same, flush=True)
+
+threading.stack_size(1024 * 1024)
+t = threading.Thread(target=work)
+t.start()
+t.join()
+"""
+
+
+def test_deep_values_on_a_small_stack():
+    # On a thread with a megabyte of stack, printing and comparing end in a
+    # result, RecursionError or the unprintable text, at any depth.
+    import subprocess
+
+    run = subprocess.run([sys.executable, "-c", SMALL_STACK_CHILD], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    outcomes = {tuple(line.split()[:2]): line.split()[2:] for line in run.stdout.splitlines()}
+    assert outcomes == {
+        ("Token", "999"): ["False", "True"],  # printed whole and compared
+        ("Token", "100000"): ["True", "RecursionError"],
+        ("ParsedSymbol", "999"): ["False", "False"],  # no equality of its own: compared by identity
+        ("ParsedSymbol", "100000"): ["True", "False"],
+        ("mixed", "999"): ["True", "False"],
+        ("mixed", "100000"): ["True", "False"],
+    }
+
+
 def test_equality_follows_every_change_of_the_package_token_class(Token, monkeypatch):
     import types
 
