@@ -48,10 +48,33 @@ struct Signature {
 [[nodiscard]] Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out,
                              uint32_t* owned);
 
-// The values bound to a parameter list, by position in the list; nullptr
-// where not given. The values the binding had to take a reference to (those
-// of a keyword dict) are released with the arguments.
-template <size_t N>
+// One bound argument: the value given for a parameter (nullptr when none
+// was given) and the parameter's name, which a failed conversion names in
+// its note (the conversions of convert.hpp take an Arg as well).
+struct Arg {
+  PyObject* value;
+  std::string_view name;
+
+  // The value, borrowed; nullptr when not given.
+  operator PyObject*() const noexcept { return value; }  // NOLINT: implicit on purpose
+  // The value when it was given and is not None; nullptr otherwise.
+  [[nodiscard]] PyObject* given() const noexcept { return value != Py_None ? value : nullptr; }
+};
+
+// A parameter of `Sig` named by a string literal, found at compile time: a
+// name the signature lacks does not compile.
+template <class Sig>
+struct ParamName {
+  size_t index;
+  template <size_t L>
+  consteval ParamName(const char (&name)[L])  // NOLINT: implicit on purpose, a["name"]
+      : index(Sig::index_of(std::string_view(name, L - 1))) {}
+};
+
+// The values bound to the parameters of `Sig`, taken by name: a["name"].
+// The values the binding had to take a reference to (those of a keyword
+// dict) are released with the arguments.
+template <class Sig>
 class BoundArgs {
  public:
   BoundArgs() noexcept = default;
@@ -65,13 +88,13 @@ class BoundArgs {
     }
   }
 
-  [[nodiscard]] PyObject* operator[](size_t i) const noexcept { return values_[i]; }
+  [[nodiscard]] Arg operator[](ParamName<Sig> p) const noexcept { return Arg{values_[p.index], Sig::param(p.index)}; }
 
   PyObject** slots() noexcept { return values_.data(); }
   uint32_t* owned() noexcept { return &owned_; }
 
  private:
-  std::array<PyObject*, N> values_{};
+  std::array<PyObject*, Sig::count == 0 ? 1 : Sig::count> values_{};
   uint32_t owned_ = 0;
 };
 
@@ -239,8 +262,16 @@ struct SignatureOf {
 
   // Parameter i's name, as the argument notes want it.
   static constexpr std::string_view param(size_t i) { return {parsed.names + parsed.offsets[i], parsed.lengths[i]}; }
+  // The position of the parameter `name`; a name the list lacks stops the
+  // compilation.
+  static consteval size_t index_of(std::string_view name) {
+    for (size_t i = 0; i < count; ++i) {
+      if (param(i) == name) return i;
+    }
+    throw "no parameter of that name";
+  }
 
-  using Args = BoundArgs<count == 0 ? 1 : count>;
+  using Args = BoundArgs<SignatureOf>;
 
   // Vectorcall form; `nargsf` may carry PY_VECTORCALL_ARGUMENTS_OFFSET.
   [[nodiscard]] static Result<Args> bind(PyObject* const* args, size_t nargsf, PyObject* kwnames) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/args.hpp"
 #include "binding/error.hpp"
 
 namespace vx {
@@ -46,6 +47,22 @@ namespace vx {
 // A `dict` (or subclass instance): otherwise TypeError "'{}' object is not an
 // instance of 'dict'", with the note naming `name` unless it is empty.
 [[nodiscard]] Void check_dict(PyObject* obj, std::string_view name);
+
+// The same for a bound argument: the note names its parameter.
+[[nodiscard]] inline Result<std::string> to_utf8(Arg a) { return to_utf8(a.value, a.name); }
+[[nodiscard]] inline Result<std::shared_ptr<const std::string>> to_shared_text(Arg a) {
+  return to_shared_text(a.value, a.name);
+}
+[[nodiscard]] inline Result<uint64_t> to_u64(Arg a) { return to_u64(a.value, a.name); }
+[[nodiscard]] inline Result<uint64_t> to_u64_or(Arg a, uint64_t absent) { return to_u64_or(a.value, absent, a.name); }
+[[nodiscard]] inline Result<int32_t> to_i32(Arg a) { return to_i32(a.value, a.name); }
+[[nodiscard]] inline Result<std::optional<std::string>> to_optional_utf8(Arg a) {
+  return to_optional_utf8(a.value, a.name);
+}
+[[nodiscard]] inline Result<bool> to_bool(Arg a) { return to_bool(a.value, a.name); }
+[[nodiscard]] inline Result<std::vector<Ref>> to_item_list(Arg a) { return to_item_list(a.value, a.name); }
+[[nodiscard]] inline Result<std::vector<std::string>> to_text_list(Arg a) { return to_text_list(a.value, a.name); }
+[[nodiscard]] inline Void check_str(Arg a) { return check_str(a.value, a.name); }
 
 // Native values to Python.
 [[nodiscard]] Result<Ref> py_str(std::string_view utf8);

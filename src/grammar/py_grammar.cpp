@@ -29,8 +29,8 @@ using kNew = VX_SIGNATURE("Grammar", "Grammar(terminals=None)");
 PyObject* grammar_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
-    if (!a[0] || a[0] == Py_None) return new_box<Obj>(tp, Grammar());
-    VX_TRY(auto terminals, to_text_list(a[0], "terminals"));
+    if (!a["terminals"].given()) return new_box<Obj>(tp, Grammar());
+    VX_TRY(auto terminals, to_text_list(a["terminals"]));
     return new_box<Obj>(tp, Grammar(terminals));
   });
 }
@@ -51,13 +51,13 @@ PyObject* add_production(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     VX_TRY(kAdd::Args a, kAdd::bind(args, static_cast<size_t>(nargsf), kwnames));
     // Exclusive access covers the conversions: code they run cannot use the grammar.
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
-    VX_TRY(std::string name, to_utf8(a[0], "name"));
-    VX_TRY(auto syms, to_text_list(a[1], "syms"));
-    VX_TRY(const uint64_t line, to_u64_or(a[2], 0, "line"));
-    VX_TRY(auto precedence, to_optional_utf8(a[3], "precedence"));
+    VX_TRY(std::string name, to_utf8(a["name"]));
+    VX_TRY(auto syms, to_text_list(a["syms"]));
+    VX_TRY(const uint64_t line, to_u64_or(a["line"], 0));
+    VX_TRY(auto precedence, to_optional_utf8(a["precedence"]));
     Grammar& g = obj(self).grammar;
-    if (a[4] && a[4] != Py_None) {
-      VX_TRY(PrecPair prec, prec_pair(a[4]));
+    if (PyObject* tuple = a["prec_tuple"].given()) {
+      VX_TRY(PrecPair prec, prec_pair(tuple));
       VX_TRY(uint64_t number, g.add_production_with_prec(name, syms, line, std::move(prec)));
       return py_int(number);
     }
@@ -73,7 +73,7 @@ PyObject* set_precedence(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kPrec::Args a, kPrec::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
-    VX_TRY(std::vector<Ref> specs, to_item_list(a[0], "prec_specs"));
+    VX_TRY(std::vector<Ref> specs, to_item_list(a["prec_specs"]));
     std::vector<PrecedenceGroup> groups;
     groups.reserve(specs.size());
     for (const Ref& spec : specs) {
@@ -93,7 +93,7 @@ PyObject* set_start(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kStart::Args a, kStart::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(auto guard, borrow_exclusive(obj(self).borrow));
-    VX_TRY(auto start, to_optional_utf8(a[0], "start"));
+    VX_TRY(auto start, to_optional_utf8(a["start"]));
     VX_CHECK(obj(self).grammar.set_start(start ? std::optional<std::string_view>(*start) : std::nullopt));
     return Ref::none();
   });

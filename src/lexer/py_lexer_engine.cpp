@@ -33,10 +33,10 @@ PyLexerEngine& rec(PyObject* self) { return unbox<PyLexerEngine>(self); }
 using kAddState = VX_SIGNATURE("LexerEngine", "add_state($self, name, kind=\"inclusive\")");
 
 Result<Ref> add_state_impl(PyObject*, PyLexerEngine& e, const kAddState::Args& a) {
-  VX_TRY(std::string name, to_utf8(a[0], "name"));
+  VX_TRY(std::string name, to_utf8(a["name"]));
   std::string kind = "inclusive";
-  if (a[1]) {
-    VX_TRY(kind, to_utf8(a[1], "kind"));
+  if (a["kind"]) {
+    VX_TRY(kind, to_utf8(a["kind"]));
   }
   VX_CHECK(define_state(e, name, kind));
   return Ref::none();
@@ -46,13 +46,13 @@ using kBegin = VX_SIGNATURE("LexerEngine", "begin($self, state)");
 using kPush = VX_SIGNATURE("LexerEngine", "push_state($self, state)");
 
 Result<Ref> begin_impl(PyObject*, PyLexerEngine& e, const kBegin::Args& a) {
-  VX_TRY(std::string state, to_utf8(a[0], "state"));
+  VX_TRY(std::string state, to_utf8(a["state"]));
   VX_CHECK(begin_state(e, state));
   return Ref::none();
 }
 
 Result<Ref> push_state_impl(PyObject*, PyLexerEngine& e, const kPush::Args& a) {
-  VX_TRY(std::string state, to_utf8(a[0], "state"));
+  VX_TRY(std::string state, to_utf8(a["state"]));
   if (!state_defined(e, state)) return undefined_state(state);
   std::string current = *current_state_of(e);
   e.state_stack.with([&](auto& st) { st.push_back(std::move(current)); });
@@ -108,23 +108,23 @@ Result<Translation> translate(PyObject* pattern, PyObject* flags, PyObject* comp
 }
 
 Result<Ref> add_rule_impl(PyObject*, PyLexerEngine& e, const kAddRule::Args& a) {
-  VX_TRY(std::string state, to_utf8(a[0], "state"));
-  VX_TRY(auto name, to_shared_text(a[1], "name"));
-  VX_CHECK(check_str(a[2], "pattern"));
-  PyObject* pattern = a[2];
-  Ref func = (a[3] && a[3] != Py_None) ? Ref::borrow(a[3]) : Ref();
+  VX_TRY(std::string state, to_utf8(a["state"]));
+  VX_TRY(auto name, to_shared_text(a["name"]));
+  VX_CHECK(check_str(a["pattern"]));
+  PyObject* pattern = a["pattern"];
+  Ref func = Ref::borrow(a["func"].given());
   int32_t priority = 0, flags = 0;
-  if (a[4]) {
-    VX_TRY(priority, to_i32(a[4], "priority"));
+  if (a["priority"]) {
+    VX_TRY(priority, to_i32(a["priority"]));
   }
-  if (a[5]) {
-    VX_TRY(flags, to_i32(a[5], "flags"));
+  if (a["flags"]) {
+    VX_TRY(flags, to_i32(a["flags"]));
   }
   // Every call into Python comes before the engine is touched.
   VX_TRY(Ref flags_obj, py_int_signed(flags));
   Ref compiled;
-  if (a[6] && a[6] != Py_None) {
-    compiled = Ref::borrow(a[6]);
+  if (PyObject* given = a["compiled"].given()) {
+    compiled = Ref::borrow(given);
   } else {
     VX_TRY(Ref re_compile, import_attr("re", "compile"));
     VX_TRY(compiled, checked(PyObject_CallFunctionObjArgs(re_compile.get(), pattern, flags_obj.get(), nullptr)));
@@ -160,9 +160,9 @@ Result<Ref> add_rule_impl(PyObject*, PyLexerEngine& e, const kAddRule::Args& a) 
 using kIgnore = VX_SIGNATURE("LexerEngine", "set_ignore($self, state, chars)");
 
 Result<Ref> set_ignore_impl(PyObject*, PyLexerEngine& e, const kIgnore::Args& a) {
-  VX_TRY(std::string state, to_utf8(a[0], "state"));
-  VX_CHECK(check_str(a[1], "chars"));
-  VX_TRY(auto chars, string_codepoints(a[1]));
+  VX_TRY(std::string state, to_utf8(a["state"]));
+  VX_CHECK(check_str(a["chars"]));
+  VX_TRY(auto chars, string_codepoints(a["chars"]));
   ensure_state(e, state);
   e.states.with([&](StateTable& t) { t.find(state)->second.ignore = std::move(chars); });
   return Ref::none();
@@ -171,8 +171,8 @@ Result<Ref> set_ignore_impl(PyObject*, PyLexerEngine& e, const kIgnore::Args& a)
 using kErrorFunc = VX_SIGNATURE("LexerEngine", "set_error_func($self, state, func)");
 
 Result<Ref> set_error_func_impl(PyObject*, PyLexerEngine& e, const kErrorFunc::Args& a) {
-  VX_TRY(std::string state, to_utf8(a[0], "state"));
-  Ref func = a[1] != Py_None ? Ref::borrow(a[1]) : Ref();
+  VX_TRY(std::string state, to_utf8(a["state"]));
+  Ref func = Ref::borrow(a["func"].given());
   ensure_state(e, state);
   Ref previous = e.states.with([&](StateTable& t) { return std::exchange(t.find(state)->second.error_func, std::move(func)); });
   return Ref::none();  // `previous` is released after the table was left
@@ -188,10 +188,11 @@ Void add_code_points(std::unordered_set<uint32_t>& set, PyObject* str) {
 
 Result<Ref> set_literals_impl(PyObject*, PyLexerEngine& e, const kLiterals::Args& a) {
   std::unordered_set<uint32_t> set;
-  if (PyUnicode_Check(a[0])) {
-    VX_CHECK(add_code_points(set, a[0]));
+  PyObject* lits = a["lits"];
+  if (PyUnicode_Check(lits)) {
+    VX_CHECK(add_code_points(set, lits));
   } else {
-    VX_TRY(Ref it, checked(PyObject_GetIter(a[0])));
+    VX_TRY(Ref it, checked(PyObject_GetIter(lits)));
     while (PyObject* raw = PyIter_Next(it.get())) {
       Ref item = Ref::steal(raw);
       if (!PyUnicode_Check(item.get())) return cast_error(item.get(), "str");
@@ -206,25 +207,25 @@ Result<Ref> set_literals_impl(PyObject*, PyLexerEngine& e, const kLiterals::Args
 using kInput = VX_SIGNATURE("LexerEngine", "input($self, text)");
 
 Result<Ref> input_impl(PyObject*, PyLexerEngine& e, const kInput::Args& a) {
-  VX_CHECK(check_str(a[0], "text"));
-  VX_TRY(Ref previous, replace_input(e, a[0]));
+  VX_CHECK(check_str(a["text"]));
+  VX_TRY(Ref previous, replace_input(e, a["text"]));
   return Ref::none();
 }
 
 using kRestore = VX_SIGNATURE("LexerEngine", "restore_state($self, data, pos, lineno, current_state, state_stack)");
 
 Result<Ref> restore_state_impl(PyObject*, PyLexerEngine& e, const kRestore::Args& a) {
-  VX_CHECK(check_str(a[0], "data"));
-  VX_TRY(uint64_t pos, to_u64(a[1], "pos"));
-  VX_TRY(uint64_t lineno, to_u64(a[2], "lineno"));
-  VX_TRY(std::string current, to_utf8(a[3], "current_state"));
-  VX_TRY(auto stack, to_text_list(a[4], "state_stack"));
+  VX_CHECK(check_str(a["data"]));
+  VX_TRY(uint64_t pos, to_u64(a["pos"]));
+  VX_TRY(uint64_t lineno, to_u64(a["lineno"]));
+  VX_TRY(std::string current, to_utf8(a["current_state"]));
+  VX_TRY(auto stack, to_text_list(a["state_stack"]));
   const bool known = e.states.with([&](StateTable& t) {
     if (t.find(current) == t.end()) return false;
     return std::all_of(stack.begin(), stack.end(), [&](const std::string& s) { return t.find(s) != t.end(); });
   });
   if (!known) return Error::make(PyExc_ValueError, "Snapshot contains an undefined lexer state");
-  VX_TRY(Ref previous, replace_input(e, a[0]));
+  VX_TRY(Ref previous, replace_input(e, a["data"]));
   e.pos = pos;
   e.lineno = lineno;
   auto name = std::make_shared<const std::string>(std::move(current));
@@ -236,7 +237,7 @@ Result<Ref> restore_state_impl(PyObject*, PyLexerEngine& e, const kRestore::Args
 using kSkip = VX_SIGNATURE("LexerEngine", "skip($self, n=1)");
 
 Result<Ref> skip_impl(PyObject*, PyLexerEngine& e, const kSkip::Args& a) {
-  VX_TRY(const uint64_t n, to_u64_or(a[0], 1, "n"));
+  VX_TRY(const uint64_t n, to_u64_or(a["n"], 1));
   if (e.pos > kMaxCounter - n) return Error::make(PyExc_OverflowError, "position exceeds the counter range");
   e.pos += n;
   return Ref::none();
@@ -250,9 +251,9 @@ Result<Ref> token_impl(PyObject*, PyLexerEngine& e) {
 using kTokenize = VX_SIGNATURE("LexerEngine", "tokenize($self, text=None)");
 
 Result<Ref> tokenize_impl(PyObject*, PyLexerEngine& e, const kTokenize::Args& a) {
-  if (a[0] && a[0] != Py_None) {
-    VX_CHECK(check_str(a[0], "text"));
-    VX_TRY(Ref previous, replace_input(e, a[0]));
+  if (PyObject* text = a["text"].given()) {
+    VX_CHECK(check_str(a["text"]));
+    VX_TRY(Ref previous, replace_input(e, text));
   }
   std::vector<Ref> results;
   // Native rules lex a long text without running any Python code, and with
@@ -367,8 +368,7 @@ int engine_clear(PyObject* self) {
     e.length = 0;
     e.pos = 0;
     StateTable states = e.states.with([](StateTable& t) { return std::exchange(t, StateTable()); });
-    e.table_generation += 1;
-    e.cached_state = nullptr;
+    e.state_cache.drop();
     return std::tuple(std::move(owner), std::move(data), std::move(input), std::move(states));
   });
 }

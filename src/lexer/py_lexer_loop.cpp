@@ -26,21 +26,6 @@ Result<Ref> call_method(PyObject* name, std::initializer_list<PyObject*> args) {
   return checked(PyObject_VectorcallMethod(name, std::data(args), args.size(), nullptr));
 }
 
-// The state named `name` (the engine's current-state string) in `t`, or
-// nullptr; call inside the state table's cell. The cache keeps the name it
-// was made for alive, so no other string can take its address.
-StateConfig* find_current_state(PyLexerEngine& e, StateTable& t, const std::string* name) {
-  if (e.cached_state && e.cached_state_name.get() == name && e.cached_generation == e.table_generation) {
-    return e.cached_state;
-  }
-  auto it = t.find(*name);
-  if (it == t.end()) return nullptr;
-  e.cached_state_name = current_state_of(e);
-  e.cached_state = &it->second;
-  e.cached_generation = e.table_generation;
-  return e.cached_state;
-}
-
 // Raises LexError(message, data[pos:length], pos): the input is sliced
 // before the package module is imported, on every path.
 Result<Ref> raise_lex_error(const std::string& message, PyObject* data, uint64_t pos, uint64_t length) {
@@ -99,183 +84,278 @@ struct ScanGround {
   }
 };
 
-}  // namespace
+// One call of next_token: scans follow one another from the engine's
+// position until one of them yields a result. A scan starts afresh from
+// whatever the engine then holds whenever a callback has moved its ground.
+class LexRun {
+ public:
+  LexRun(PyLexerEngine& e, StalledErrorResult stalled) noexcept : e_(e), stalled_(stalled) {}
 
-Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) {
-  for (;;) {
-    // 1. End of input.
-    const uint64_t length = e.length;
-    if (e.pos >= length) return Ref();
+  Result<Ref> run() {
+    for (;;) {
+      VX_TRY(const bool scanning, begin_scan());
+      if (!scanning) return Ref();  // end of input
+      VX_TRY(const bool found, match_rules());
+      if (ground_moved_) continue;
+      if (found) {
+        VX_TRY(Ref result, rule_result());
+        if (result) return result;
+        continue;  // the token is dropped; scan on from the advanced position
+      }
+      if (is_literal()) return literal_token();
+      if (error_func_) {
+        VX_TRY(Ref result, error_function_result());
+        if (result) return result;
+        continue;
+      }
+      return illegal_character();
+    }
+  }
 
-    // 2. The current state, 3. the characters it ignores, and 4. the scan's
-    // own snapshots: the state's error function and cached plan, the input.
-    ScanGround ground;
-    ground.state_name = e.current_state.with([](auto& s) { return s.get(); });
-    ground.input = e.input.with([](auto& in) { return in.get(); });
-    const InputText& input = *ground.input;
+ private:
+  // --- a new scan ------------------------------------------------------------------
+
+  // The end test, the current state, the characters it ignores, and the
+  // scan's snapshots: the state's error function and plan, the input
+  // object and revision. False at the end of the input.
+  Result<bool> begin_scan() {
+    length_ = e_.length;
+    if (e_.pos >= length_) return false;
+    ground_ = ScanGround();
+    candidate_.reset();
+    ground_moved_ = false;
+    const std::shared_ptr<const std::string>& state = e_.current_state.with([](auto& s) -> auto& { return s; });
+    ground_.state_name = state.get();
+    ground_.input = e_.input.with([](auto& in) { return in.get(); });
+    const InputText& input = *ground_.input;
     const int slot = input.is_ascii() ? 1 : 0;
     bool defined = true;
     Ref error_func;
-    Outcome<IgnoreSkip> skipped = e.states.with([&](StateTable& t) -> Outcome<IgnoreSkip> {
-      StateConfig* st = find_current_state(e, t, ground.state_name);
+    Outcome<IgnoreSkip> skipped = e_.states.with([&](StateTable& t) -> Outcome<IgnoreSkip> {
+      StateConfig* st = e_.state_cache.find(t, state);
       if (!st) {
         defined = false;
         return IgnoreSkip{0, 0, false};
       }
       error_func = st->error_func.share();
-      ground.plan_slot = &st->plans[slot];
-      ground.plan = st->plans[slot].get();
-      return skip_ignored(input, e.pos, e.lineno, st->ignore);
+      ground_.plan_slot = &st->plans[slot];
+      ground_.plan = st->plans[slot].get();
+      return skip_ignored(input, e_.pos, e_.lineno, st->ignore);
     });
-    if (!defined) return undefined_state(*ground.state_name);
+    if (!defined) return undefined_state(*ground_.state_name);
     if (!skipped.ok()) return std::move(skipped).error();
-    e.pos = skipped->pos;
-    e.lineno = skipped->lineno;
-    if (skipped->at_end) return Ref();
-    const uint64_t pos = skipped->pos;
-    const uint64_t lineno = skipped->lineno;
-
-    const std::string& text = input.utf8();
-    const size_t byte_pos = input.byte_offset(pos);
-    const bool utf8 = input.text_is_utf8();
-    Ref data = e.data.with([](Ref& r) { return r.share(); });
-    if (!data) internal_failure("lexer input object missing below the input length");
-    const uint64_t revision = e.input_revision;
-    if (!ground.plan) {
-      ground.own_plan = plan_for(e, *ground.state_name, slot == 1);
-      ground.plan = ground.own_plan.get();
+    e_.pos = skipped->pos;
+    e_.lineno = skipped->lineno;
+    if (skipped->at_end) return false;
+    pos_ = skipped->pos;
+    lineno_ = skipped->lineno;
+    error_func_ = std::move(error_func);
+    byte_pos_ = input.byte_offset(pos_);
+    data_ = e_.data.with([](Ref& r) { return r.share(); });
+    if (!data_) internal_failure("lexer input object missing below the input length");
+    revision_ = e_.input_revision;
+    if (!ground_.plan) {
+      ground_.own_plan = plan_for(e_, *ground_.state_name, slot == 1);
+      ground_.plan = ground_.own_plan.get();
     }
+    return true;
+  }
 
-    // 5. The plan's steps, in order; the first match wins.
-    std::optional<Candidate> candidate;
-    bool restart = false;
-    auto try_python = [&](const CompiledRule& rule) -> Void {
-      if (utf8 && !python_rule_may_match(rule, input, byte_pos)) return ok();
-      ground.pin(e);
-      VX_TRY(Ref position, py_int(pos));
-      VX_TRY(Ref m, call(rule.match.get(), data.get(), position.get()));
-      if (m.get() != Py_None) {
-        VX_TRY(Ref zero, py_int(0));
-        if (rule.pretest) {
-          // A compiled re pattern (the only kind with a looser pattern):
-          // its match starts at the position and group(0) is the text up
-          // to its end, so the length of that text gives the end.
-          VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-          if (!PyUnicode_Check(value.get())) internal_failure("re match of a str gave a group that is no str");
-          const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
-          candidate = Candidate{&rule, pos + length, std::move(value)};
-        } else {
-          VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
-          VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
-          VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-          candidate = Candidate{&rule, end, std::move(value)};
-        }
-      }
-      // A match method that moved the scan's ground abandons the scan.
-      const bool same_state =
-          e.current_state.with([&](auto& s) { return s.get() == ground.state_name || *s == *ground.state_name; });
-      if (e.input_revision != revision || e.pos != pos || !same_state) {
-        candidate.reset();
-        restart = true;
-      }
-      return ok();
-    };
-    for (const Step& step : ground.plan->steps) {
+  // --- rules -----------------------------------------------------------------------
+
+  // The plan's steps in order, the first match winning: a group of native
+  // rules is one search of the text, any other rule a call of its match
+  // method. True when a rule matched; a match method that moved the scan's
+  // ground sets ground_moved_ instead.
+  Result<bool> match_rules() {
+    const bool utf8 = ground_.input->text_is_utf8();
+    for (const Step& step : ground_.plan->steps) {
       if (step.kind == Step::Kind::Group && utf8) {
-        if (auto m = match_group_step(*step.group, input, pos, byte_pos)) {
-          VX_TRY(Ref value, matched_text(input, std::string_view(text).substr(byte_pos, m->end_byte - byte_pos)));
-          candidate = Candidate{step.rules[m->rule].get(), m->end_pos, std::move(value)};
-          break;
-        }
+        VX_TRY(const bool found, native_search(step));
+        if (found) return true;
         continue;
       }
       for (const RulePtr& rule : step.rules) {
-        VX_CHECK(try_python(*rule));
-        if (restart || candidate) break;
+        if (utf8 && !python_rule_may_match(*rule, *ground_.input, byte_pos_)) continue;
+        VX_TRY(const bool found, python_match(*rule));
+        if (ground_moved_) return false;
+        if (found) return true;
       }
-      if (restart || candidate) break;
     }
-    if (restart) continue;
-
-    // 6. A rule matched.
-    if (candidate) {
-      const CompiledRule& rule = *candidate->rule;
-      if (candidate->end == pos) {
-        return raise_lex_error(
-            "Rule " + quote_name(*rule.name) + " matched an empty string at pos " + std::to_string(pos), data.get(),
-            pos, length);
-      }
-      e.pos = candidate->end;
-      // Making the token may run the collector, and with it any Python code:
-      // what is needed of the rule is taken first.
-      Ref func = rule.func.share();
-      VX_TRY(Ref owner, owner_of(e));
-      VX_TRY(Ref tok, create_token(rule.name, std::move(candidate->value), std::move(owner), lineno, pos,
-                                   candidate->end));
-      if (!func) return tok;
-      VX_TRY(Ref result, checked(PyObject_CallOneArg(func.get(), tok.get())));
-      if (result.get() != Py_None) return result;
-      continue;  // the token is dropped; scan on from the advanced position
-    }
-
-    // 7. A literal character. (The input is the scan's still: pinned if
-    // Python code ran.)
-    const char32_t cp = input.code_point(pos);
-    const bool literal = e.literals.with([&](auto& set) { return set.count(cp) != 0; });
-    if (literal) {
-      e.pos = pos + 1;
-      if (cp < 0xD800 || cp > 0xDFFF) {
-        VX_TRY(Ref owner, owner_of(e));
-        VX_TRY(Ref value, checked(PyUnicode_FromOrdinal(static_cast<int>(cp))));
-        std::shared_ptr<const std::string> name;
-        if (cp < 128) {
-          auto& slot = e.ascii_literal_names[cp];
-          if (!slot) slot = std::make_shared<const std::string>(1, static_cast<char>(cp));
-          name = slot;
-        } else {
-          std::string ch;
-          append_utf8(ch, cp);
-          name = std::make_shared<const std::string>(std::move(ch));
-        }
-        return create_token(std::move(name), std::move(value), std::move(owner), lineno, pos, pos + 1);
-      }
-      VX_TRY(Ref chr, import_attr("builtins", "chr"));
-      VX_TRY(Ref code, py_int(cp));
-      VX_TRY(Ref c, checked(PyObject_CallOneArg(chr.get(), code.get())));
-      VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "Token"));
-      VX_TRY(Ref owner, owner_of(e));  // read when it is used: the import may run Python code
-      VX_TRY(Ref line, py_int(lineno));
-      VX_TRY(Ref start, py_int(pos));
-      VX_TRY(Ref stop, py_int(pos + 1));
-      return checked(PyObject_CallFunctionObjArgs(cls.get(), c.get(), c.get(), line.get(), start.get(), stop.get(),
-                                                  owner.get(), nullptr));
-    }
-
-    // 8. The state's error function.
-    if (error_func) {
-      VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "_LazyErrorToken"));
-      VX_TRY(Ref owner, owner_of(e));
-      VX_TRY(Ref start, py_int(pos));
-      VX_TRY(Ref line, py_int(lineno));
-      VX_TRY(Ref len, py_int(length));
-      VX_TRY(Ref err_tok, checked(PyObject_CallFunctionObjArgs(cls.get(), data.get(), start.get(), line.get(),
-                                                               owner.get(), len.get(), nullptr)));
-      VX_TRY(Ref result, checked(PyObject_CallOneArg(error_func.get(), err_tok.get())));
-      const bool unmoved = e.input_revision == revision && e.pos == pos;
-      if (result.get() != Py_None) {
-        if (unmoved && stalled == StalledErrorResult::Refuse) {
-          result = Ref();
-          return raise_illegal_character(cp, lineno, data.get(), pos, length);
-        }
-        return result;
-      }
-      if (unmoved) e.pos = pos + 1;
-      continue;
-    }
-
-    // 9. Nothing covers the character.
-    return raise_illegal_character(cp, lineno, data.get(), pos, length);
+    return false;
   }
-}
+
+  Result<bool> native_search(const Step& step) {
+    const InputText& input = *ground_.input;
+    auto m = match_group_step(*step.group, input, pos_, byte_pos_);
+    if (!m) return false;
+    VX_TRY(Ref value, matched_text(input, std::string_view(input.utf8()).substr(byte_pos_, m->end_byte - byte_pos_)));
+    candidate_ = Candidate{step.rules[m->rule].get(), m->end_pos, std::move(value)};
+    return true;
+  }
+
+  Result<bool> python_match(const CompiledRule& rule) {
+    ground_.pin(e_);
+    VX_TRY(Ref position, py_int(pos_));
+    VX_TRY(Ref m, call(rule.match.get(), data_.get(), position.get()));
+    if (m.get() != Py_None) {
+      VX_TRY(Ref zero, py_int(0));
+      if (rule.pretest) {
+        // A compiled re pattern (the only kind with a looser pattern): its
+        // match starts at the position and group(0) is the text up to its
+        // end, so the length of that text gives the end.
+        VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+        if (!PyUnicode_Check(value.get())) internal_failure("re match of a str gave a group that is no str");
+        const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
+        candidate_ = Candidate{&rule, pos_ + length, std::move(value)};
+      } else {
+        VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
+        VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
+        VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+        candidate_ = Candidate{&rule, end, std::move(value)};
+      }
+    }
+    if (input_or_position_moved() || state_changed()) {
+      candidate_.reset();  // its match is dropped with the scan
+      ground_moved_ = true;
+      return false;
+    }
+    return candidate_.has_value();
+  }
+
+  // The token of the rule that matched, or what the rule's function made
+  // of it; an empty Ref when the function dropped it.
+  Result<Ref> rule_result() {
+    const CompiledRule& rule = *candidate_->rule;
+    const uint64_t end = candidate_->end;
+    if (end == pos_) {
+      return raise_lex_error("Rule " + quote_name(*rule.name) + " matched an empty string at pos " +
+                                 std::to_string(pos_),
+                             data_.get(), pos_, length_);
+    }
+    e_.pos = end;
+    // Making the token may run the collector, and with it any Python code:
+    // what is needed of the rule is taken first.
+    Ref func = rule.func.share();
+    VX_TRY(Ref tok, make_token(rule.name, std::move(candidate_->value), end));
+    if (!func) return tok;
+    VX_TRY(Ref result, checked(PyObject_CallOneArg(func.get(), tok.get())));
+    if (result.get() == Py_None) return Ref();
+    return result;
+  }
+
+  // --- literals, the error function ------------------------------------------------
+
+  // The character at the scan position (the input is the scan's still: its
+  // own reference, once Python code ran).
+  char32_t current() const { return ground_.input->code_point(pos_); }
+
+  bool is_literal() {
+    const char32_t cp = current();
+    return e_.literals.with([&](auto& set) { return set.count(cp) != 0; });
+  }
+
+  Result<Ref> literal_token() {
+    const char32_t cp = current();
+    e_.pos = pos_ + 1;
+    if (cp >= 0xD800 && cp <= 0xDFFF) return surrogate_literal_token(cp);
+    VX_TRY(Ref value, checked(PyUnicode_FromOrdinal(static_cast<int>(cp))));
+    return make_token(literal_name(cp), std::move(value), pos_ + 1);
+  }
+
+  // The type name of the literal `cp`; those of ASCII literals are made once.
+  std::shared_ptr<const std::string> literal_name(char32_t cp) {
+    if (cp < 128) {
+      auto& slot = e_.ascii_literal_names[cp];
+      if (!slot) slot = std::make_shared<const std::string>(1, static_cast<char>(cp));
+      return slot;
+    }
+    std::string ch;
+    append_utf8(ch, cp);
+    return std::make_shared<const std::string>(std::move(ch));
+  }
+
+  // A lone surrogate cannot be the text of a native token's type: the
+  // package's Python-level Token class makes that token.
+  Result<Ref> surrogate_literal_token(char32_t cp) {
+    VX_TRY(Ref chr, import_attr("builtins", "chr"));
+    VX_TRY(Ref code, py_int(cp));
+    VX_TRY(Ref c, checked(PyObject_CallOneArg(chr.get(), code.get())));
+    VX_TRY(Ref cls, package_token_class());
+    VX_TRY(Ref owner, owner_of(e_));  // read when it is used: the look-up may run Python code
+    VX_TRY(Ref line, py_int(lineno_));
+    VX_TRY(Ref start, py_int(pos_));
+    VX_TRY(Ref stop, py_int(pos_ + 1));
+    return checked(PyObject_CallFunctionObjArgs(cls.get(), c.get(), c.get(), line.get(), start.get(), stop.get(),
+                                                owner.get(), nullptr));
+  }
+
+  // What the state's error function returns for the character; an empty Ref
+  // when it returned None, after which a position it left alone moves past
+  // the character.
+  Result<Ref> error_function_result() {
+    VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "_LazyErrorToken"));
+    VX_TRY(Ref owner, owner_of(e_));
+    VX_TRY(Ref start, py_int(pos_));
+    VX_TRY(Ref line, py_int(lineno_));
+    VX_TRY(Ref len, py_int(length_));
+    VX_TRY(Ref err_tok, checked(PyObject_CallFunctionObjArgs(cls.get(), data_.get(), start.get(), line.get(),
+                                                             owner.get(), len.get(), nullptr)));
+    VX_TRY(Ref result, checked(PyObject_CallOneArg(error_func_.get(), err_tok.get())));
+    const bool unmoved = !input_or_position_moved();
+    if (result.get() != Py_None) {
+      if (unmoved && stalled_ == StalledErrorResult::Refuse) {
+        result = Ref();
+        return illegal_character();
+      }
+      return result;
+    }
+    if (unmoved) e_.pos = pos_ + 1;
+    return Ref();
+  }
+
+  Result<Ref> illegal_character() {
+    return raise_illegal_character(current(), lineno_, data_.get(), pos_, length_);
+  }
+
+  // --- shared steps ---------------------------------------------------------------
+
+  // A native token of the scan, from its position to `end`, owned by the
+  // engine's callback owner.
+  Result<Ref> make_token(std::shared_ptr<const std::string> type, Ref value, uint64_t end) {
+    VX_TRY(Ref owner, owner_of(e_));
+    return create_token(std::move(type), std::move(value), std::move(owner), lineno_, pos_, end);
+  }
+
+  // Whether a callback moved the scan's ground. Every call into Python may
+  // give the engine new input (input, restore_state, tokenize) or move its
+  // position (pos, skip, a nested token()), and a match method may also
+  // change the state (begin, push_state, pop_state); what the scan found
+  // since was found on ground that is no longer there. Entering the state
+  // the scan is in again changes nothing.
+  bool input_or_position_moved() const { return e_.input_revision != revision_ || e_.pos != pos_; }
+  bool state_changed() {
+    return !e_.current_state.with(
+        [&](auto& s) { return s.get() == ground_.state_name || *s == *ground_.state_name; });
+  }
+
+  PyLexerEngine& e_;
+  const StalledErrorResult stalled_;
+  // The current scan.
+  ScanGround ground_;
+  uint64_t length_ = 0;
+  uint64_t pos_ = 0;      // after the ignored characters
+  uint64_t lineno_ = 0;   // after the ignored characters
+  size_t byte_pos_ = 0;   // of pos_ in the text
+  uint64_t revision_ = 0;
+  Ref data_;
+  Ref error_func_;
+  std::optional<Candidate> candidate_;
+  bool ground_moved_ = false;
+};
+
+}  // namespace
+
+Result<Ref> next_token(PyLexerEngine& e, StalledErrorResult stalled) { return LexRun(e, stalled).run(); }
 
 }  // namespace vx::lex

@@ -15,6 +15,11 @@ Result<Ref> owner_of(PyLexerEngine& e) {
   return owner ? std::move(owner) : Ref::none();
 }
 
+const std::shared_ptr<const std::string>& initial_state_name() {
+  static const auto name = std::make_shared<const std::string>("INITIAL");
+  return name;
+}
+
 std::shared_ptr<const std::string> current_state_of(PyLexerEngine& e) {
   return e.current_state.with([](auto& s) { return s; });
 }
@@ -88,12 +93,7 @@ Result<Ref> replace_input(PyLexerEngine& e, PyObject* d) {
   Ref old = e.data.with([&](Ref& r) { return std::exchange(r, std::move(data)); });
   e.pos = 0;
   e.lineno = 1;
-  // A current state already named "INITIAL" keeps its name object, and with
-  // it the token loop's cached state look-up.
-  if (*current_state_of(e) != "INITIAL") {
-    auto initial = std::make_shared<const std::string>("INITIAL");
-    e.current_state.with([&](auto& s) { s = std::move(initial); });
-  }
+  auto previous_state = e.current_state.with([](auto& s) { return std::exchange(s, initial_state_name()); });
   std::vector<std::string> old_stack = e.state_stack.with([](auto& st) { return std::exchange(st, {}); });
   e.input_revision += 1;
   return old;

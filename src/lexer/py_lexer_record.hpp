@@ -25,6 +25,7 @@
 #include "common/text.hpp"
 #include "lexer/input_text.hpp"
 #include "lexer/scan_plan.hpp"
+#include "lexer/state_cache.hpp"
 
 namespace vx::lex {
 
@@ -52,6 +53,10 @@ struct StateConfig {
 
 using StateTable = TextMap<StateConfig>;
 
+// The name object of "INITIAL" that a new engine and every new input start
+// with, shared by all engines.
+[[nodiscard]] const std::shared_ptr<const std::string>& initial_state_name();
+
 inline StateTable initial_states() {
   StateTable t;
   t.emplace("INITIAL", StateConfig{"inclusive", {}, {}, {}, {}});
@@ -70,19 +75,14 @@ struct PyLexerEngine {
   uint64_t length = 0;
   uint64_t pos = 0;
   uint64_t lineno = 1;
-  Cell<std::shared_ptr<const std::string>> current_state{std::make_shared<const std::string>("INITIAL")};
+  Cell<std::shared_ptr<const std::string>> current_state{initial_state_name()};
   Cell<std::unordered_set<uint32_t>> literals;
   uint64_t input_revision = 0;
 
-  // Not part of the engine's visible state: the last state looked up by the
-  // token loop (keyed by the identity of the current state's name, which
-  // changes whenever the current state does; table nodes never move, and
-  // the table is only ever replaced whole, which bumps the generation), and
-  // the type names of ASCII literal tokens, made once.
-  std::shared_ptr<const std::string> cached_state_name;
-  StateConfig* cached_state = nullptr;
-  uint64_t cached_generation = 0;
-  uint64_t table_generation = 0;
+  // Not part of the engine's visible state: the token loop's look-up of the
+  // current state (dropped when the state table is replaced), and the type
+  // names of ASCII literal tokens, made once.
+  StateCache<StateConfig> state_cache;
   std::array<std::shared_ptr<const std::string>, 128> ascii_literal_names;
 };
 

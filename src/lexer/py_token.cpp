@@ -42,13 +42,13 @@ Result<Ref> make_token(PyTypeObject* tp, std::shared_ptr<const std::string> type
 PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
-    VX_TRY(auto type, to_shared_text(a[0], "tok_type"));
-    PyObject* value = a[1];
-    VX_TRY(const uint64_t lineno, to_u64_or(a[2], 1, "lineno"));
-    VX_TRY(const uint64_t lexpos, to_u64_or(a[3], 0, "lexpos"));
+    VX_TRY(auto type, to_shared_text(a["tok_type"]));
+    PyObject* value = a["value"];
+    VX_TRY(const uint64_t lineno, to_u64_or(a["lineno"], 1));
+    VX_TRY(const uint64_t lexpos, to_u64_or(a["lexpos"], 0));
     uint64_t end = 0;
-    if (a[4] && a[4] != Py_None) {
-      VX_TRY(end, to_u64(a[4], "end"));
+    if (a["end"].given()) {
+      VX_TRY(end, to_u64(a["end"]));
     } else {
       // The value's length in code points (a lone surrogate counts as one);
       // any other value counts as one position.
@@ -58,7 +58,7 @@ PyObject* token_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
       }
       end = lexpos + length;
     }
-    Ref lexer = (a[5] && a[5] != Py_None) ? Ref::borrow(a[5]) : Ref();
+    Ref lexer = Ref::borrow(a["lexer"].given());
     return make_token(tp, std::move(type), Ref::borrow(value), std::move(lexer), lineno, lexpos, end);
   });
 }
@@ -256,6 +256,8 @@ Result<Ref> create_token(std::shared_ptr<const std::string> type, Ref value, Ref
   VX_TRY(PyTypeObject * tp, token_type());
   return make_token(tp, std::move(type), std::move(value), std::move(lexer), lineno, lexpos, end);
 }
+
+Result<Ref> package_token_class() { return g_python_token_class.get(); }
 
 bool is_token(PyObject* obj) noexcept {
   PyTypeObject* tp = g_token_type.peek();

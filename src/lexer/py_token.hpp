@@ -27,6 +27,11 @@ struct PyToken {
 [[nodiscard]] Result<Ref> create_token(std::shared_ptr<const std::string> type, Ref value, Ref lexer,
                                        uint64_t lineno, uint64_t lexpos, uint64_t end);
 
+// The package's Python-level Token class (vexlor.core.tokens.Token), as a
+// look-up by name gives it; kept between uses while sys.modules and the
+// module's dict show that it is still the one.
+[[nodiscard]] Result<Ref> package_token_class();
+
 // True when `obj`'s class is Token (the class cannot be subclassed).
 [[nodiscard]] bool is_token(PyObject* obj) noexcept;
 

@@ -24,8 +24,6 @@ Result<std::optional<ProxyContext>> read_proxy_context(PyObject* t) {
   return std::optional<ProxyContext>(std::move(ctx));
 }
 
-PyObject* given(PyObject* arg) { return arg && arg != Py_None ? arg : nullptr; }
-
 }  // namespace
 
 PyObject* engine_parse(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
@@ -36,33 +34,35 @@ PyObject* engine_parse(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
 
     // The arguments, in this order; the style is checked after all of them.
     ParseOptions opt;
-    opt.reduce_cb = a[1];
-    opt.error_cb = given(a[2]);
-    opt.value_funcs = given(a[3]);
+    opt.reduce_cb = a["reduce_cb"];
+    opt.error_cb = a["error_cb"].given();
+    opt.value_funcs = a["value_funcs"].given();
     if (opt.value_funcs && !PyList_Check(opt.value_funcs)) {
-      return std::move(cast_error(opt.value_funcs, "list")).with_argument_note("value_funcs");
+      return std::move(cast_error(opt.value_funcs, "list")).with_argument_note(a["value_funcs"].name);
     }
-    if (a[4]) {
-      VX_TRY(opt.with_stack, to_bool(a[4], "with_stack"));
+    if (a["with_stack"]) {
+      VX_TRY(opt.with_stack, to_bool(a["with_stack"]));
     }
-    if (a[5]) {
-      VX_TRY(opt.prepared_slice, to_bool(a[5], "prepared_slice"));
+    if (a["prepared_slice"]) {
+      VX_TRY(opt.prepared_slice, to_bool(a["prepared_slice"]));
     }
     std::optional<SharedGuard> control_access;
-    if (PyObject* c = given(a[6])) {
-      if (!is_parser_control(c)) return std::move(cast_error(c, "ParserControl")).with_argument_note("control");
+    const Arg control = a["control"];
+    if (PyObject* c = control.given()) {
+      if (!is_parser_control(c)) return std::move(cast_error(c, "ParserControl")).with_argument_note(control.name);
       opt.control = &unbox<PyParserControl>(c);
       opt.control->thread.check(PyParserControl::kNativeName);
-      VX_TRY(SharedGuard g, noted(borrow_shared(opt.control->borrow), "control"));
+      VX_TRY(SharedGuard g, noted(borrow_shared(opt.control->borrow), control.name));
       control_access.emplace(std::move(g));
     }
     std::optional<std::string> style_name;
-    if (a[7]) {
-      VX_TRY(style_name, to_utf8(a[7], "recovery_style"));
+    if (a["recovery_style"]) {
+      VX_TRY(style_name, to_utf8(a["recovery_style"]));
     }
-    PyObject* proxy_tuple = given(a[8]);
+    const Arg proxy = a["proxy_context"];
+    PyObject* proxy_tuple = proxy.given();
     if (proxy_tuple && !PyTuple_Check(proxy_tuple)) {
-      return std::move(cast_error(proxy_tuple, "tuple")).with_argument_note("proxy_context");
+      return std::move(cast_error(proxy_tuple, "tuple")).with_argument_note(proxy.name);
     }
 
     // The start of the parse: nothing is read and no callback runs before the first lookahead.
@@ -72,7 +72,7 @@ PyObject* engine_parse(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
       opt.style = *style;
     }
     VX_TRY(opt.proxy, read_proxy_context(proxy_tuple));
-    VX_TRY(TokenSource source, TokenSource::select(a[0]));
+    VX_TRY(TokenSource source, TokenSource::select(a["token_stream"]));
     ParseRun run(engine, std::move(opt), std::move(source));
     return run.run();
   });

@@ -34,14 +34,13 @@ Result<Ref> wrap_in(PyTypeObject* tp, PyParsedSymbol sym) {
 PyObject* symbol_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
-    VX_TRY(std::string name, to_utf8(a[0], "sym_type"));
-    uint64_t numbers[4] = {1, 1, 0, 0};  // lineno, endlineno, lexpos, endlexpos
-    for (int i = 0; i < 4; ++i) {
-      VX_TRY(numbers[i], to_u64_or(a[2 + i], numbers[i], kNew::param(2 + i)));
-    }
-    Ref value = (a[1] && a[1] != Py_None) ? Ref::borrow(a[1]) : Ref();
-    return wrap_in(tp, PyParsedSymbol::make(std::move(name), std::move(value), numbers[0], numbers[1], numbers[2],
-                                            numbers[3]));
+    VX_TRY(std::string name, to_utf8(a["sym_type"]));
+    VX_TRY(const uint64_t lineno, to_u64_or(a["lineno"], 1));
+    VX_TRY(const uint64_t endlineno, to_u64_or(a["endlineno"], 1));
+    VX_TRY(const uint64_t lexpos, to_u64_or(a["lexpos"], 0));
+    VX_TRY(const uint64_t endlexpos, to_u64_or(a["endlexpos"], 0));
+    return wrap_in(tp, PyParsedSymbol::make(std::move(name), Ref::borrow(a["value"].given()), lineno, endlineno,
+                                            lexpos, endlexpos));
   });
 }
 

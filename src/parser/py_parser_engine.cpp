@@ -83,13 +83,15 @@ Result<GotoMap> to_goto_map(PyObject* obj) {
   return to_row_map<GotoRowMap>(obj, "goto", [](PyObject* v) { return to_u64(v, "goto"); });
 }
 
-template <class T, class Convert>
-Result<std::vector<T>> to_list_of(PyObject* obj, std::string_view note, Convert&& convert) {
-  VX_TRY(std::vector<Ref> items, to_item_list(obj, note));
+// The items of the list argument `list`, each converted by `convert` with
+// the argument's note.
+template <class T>
+Result<std::vector<T>> to_list_of(Arg list, Result<T> (*convert)(PyObject*, std::string_view)) {
+  VX_TRY(std::vector<Ref> items, to_item_list(list));
   std::vector<T> out;
   out.reserve(items.size());
   for (const Ref& item : items) {
-    VX_TRY(T v, convert(item.get(), note));
+    VX_TRY(T v, convert(item.get(), list.name));
     out.push_back(std::move(v));
   }
   return out;
@@ -98,14 +100,15 @@ Result<std::vector<T>> to_list_of(PyObject* obj, std::string_view note, Convert&
 // The four per-production lists, converted in signature order; `tables`
 // is filled in by the caller. Without value_actions no production has a
 // value action.
-Result<ParseProgram> production_lists(PyObject* names, PyObject* lens, PyObject* custom, PyObject* values) {
+template <class Args>
+Result<ParseProgram> production_lists(const Args& a) {
   ParseProgram e;
-  VX_TRY(e.prod_names, to_list_of<std::shared_ptr<const std::string>>(names, "prod_names", to_shared_text));
-  VX_TRY(e.prod_lens, to_list_of<uint64_t>(lens, "prod_lens", to_u64));
-  VX_TRY(std::vector<bool> has_custom_func, to_list_of<bool>(custom, "has_custom_func", to_bool));
+  VX_TRY(e.prod_names, to_list_of<std::shared_ptr<const std::string>>(a["prod_names"], to_shared_text));
+  VX_TRY(e.prod_lens, to_list_of<uint64_t>(a["prod_lens"], to_u64));
+  VX_TRY(std::vector<bool> has_custom_func, to_list_of<bool>(a["has_custom_func"], to_bool));
   std::vector<bool> value_actions;
-  if (values && values != Py_None) {
-    VX_TRY(value_actions, to_list_of<bool>(values, "value_actions", to_bool));
+  if (a["value_actions"].given()) {
+    VX_TRY(value_actions, to_list_of<bool>(a["value_actions"], to_bool));
   }
   e.custom_count = has_custom_func.size();
   const size_t n = std::min(e.prod_names.size(), has_custom_func.size());
@@ -141,10 +144,10 @@ using kFromEngine = VX_SIGNATURE("LRParserEngine",
 PyObject* engine_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
-    VX_TRY(uint64_t num_states, to_u64(a[0], "num_states"));
-    VX_TRY(ActionMap action, to_action_map(a[1]));
-    VX_TRY(GotoMap gotos, to_goto_map(a[2]));
-    VX_TRY(ParseProgram e, production_lists(a[3], a[4], a[5], a[6]));
+    VX_TRY(uint64_t num_states, to_u64(a["num_states"]));
+    VX_TRY(ActionMap action, to_action_map(a["action"]));
+    VX_TRY(GotoMap gotos, to_goto_map(a["goto"]));
+    VX_TRY(ParseProgram e, production_lists(a));
     auto tables = ParserTables::create(num_states, std::move(action), std::move(gotos));
     return finish(tp, std::move(e), std::move(tables));
   });
@@ -153,8 +156,8 @@ PyObject* engine_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 PyObject* from_table(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kFromTable::Args a, kFromTable::bind(args, static_cast<size_t>(nargsf), kwnames));
-    VX_TRY(auto tables, noted(shared_tables_of(a[0]), "table"));
-    VX_TRY(ParseProgram e, production_lists(a[1], a[2], a[3], a[4]));
+    VX_TRY(auto tables, noted(shared_tables_of(a["table"]), a["table"].name));
+    VX_TRY(ParseProgram e, production_lists(a));
     VX_TRY(PyTypeObject * tp, parser_engine_type());
     return finish(tp, std::move(e), std::move(tables));
   });
@@ -164,10 +167,11 @@ PyObject* from_engine(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kFromEngine::Args a, kFromEngine::bind(args, static_cast<size_t>(nargsf), kwnames));
     VX_TRY(PyTypeObject * tp, parser_engine_type());
-    if (!Py_IS_TYPE(a[0], tp)) return std::move(cast_error(a[0], "LRParserEngine")).with_argument_note("engine");
-    Engine& source = unbox<Engine>(a[0]);
-    VX_TRY(auto guard, noted(borrow_shared(source.borrow), "engine"));
-    VX_TRY(ParseProgram e, production_lists(a[1], a[2], a[3], a[4]));
+    const Arg engine = a["engine"];
+    if (!Py_IS_TYPE(engine, tp)) return std::move(cast_error(engine, "LRParserEngine")).with_argument_note(engine.name);
+    Engine& source = unbox<Engine>(engine);
+    VX_TRY(auto guard, noted(borrow_shared(source.borrow), engine.name));
+    VX_TRY(ParseProgram e, production_lists(a));
     return finish(tp, std::move(e), source.program.tables);
   });
 }

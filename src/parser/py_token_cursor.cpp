@@ -15,7 +15,7 @@ using kCursorNew = VX_SIGNATURE("TokenCursor", "TokenCursor(tokens)");
 PyObject* cursor_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kCursorNew::Args a, kCursorNew::bind(args, kwargs));
-    VX_TRY(Ref it, checked(PyObject_GetIter(a[0])));
+    VX_TRY(Ref it, checked(PyObject_GetIter(a["tokens"])));
     return new_box<Cursor>(tp, std::move(it));
   });
 }

@@ -233,7 +233,7 @@ Result<Ref> make_view(PyTypeObject* tp, PyObject* items, PyObject* stack) {
 PyObject* view_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kNew::Args a, kNew::bind(args, kwargs));
-    return make_view(tp, a[0], a[1]);
+    return make_view(tp, a["slice_items"], a["stack"]);
   });
 }
 

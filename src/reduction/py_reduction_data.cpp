@@ -167,7 +167,7 @@ using kResult = VX_SIGNATURE("_ReductionData", "result($self, result)");
 PyObject* data_result(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kResult::Args a, kResult::bind(args, static_cast<size_t>(nargsf), kwnames));
-    return rec(self).result(Ref::borrow(a[0]));
+    return rec(self).result(Ref::borrow(a["result"]));
   });
 }
 

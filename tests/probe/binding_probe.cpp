@@ -18,7 +18,8 @@ PyObject* bind(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kw
     VX_TRY(kBind::Args a, kBind::bind(args, static_cast<size_t>(nargsf), kwnames));
     Ref t = Ref::steal(PyTuple_New(5));
     if (!t) return Error::pending();
-    for (int i = 0; i < 5; ++i) PyTuple_SET_ITEM(t.get(), i, Py_NewRef(a[i] ? a[i] : Py_None));
+    const Arg bound[] = {a["a"], a["b"], a["c"], a["d"], a["e"]};
+    for (int i = 0; i < 5; ++i) PyTuple_SET_ITEM(t.get(), i, Py_NewRef(bound[i] ? bound[i] : Py_None));
     return t;
   });
 }
@@ -35,8 +36,8 @@ Result<Ref> as_int(Result<T> r) {
 PyObject* convert(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(kConvert::Args a, kConvert::bind(args, static_cast<size_t>(nargsf), kwnames));
-    VX_TRY(std::string kind, to_utf8(a[0], "kind"));
-    PyObject* v = a[1];
+    VX_TRY(std::string kind, to_utf8(a["kind"]));
+    PyObject* v = a["value"];
     if (kind == "u32") return as_int(to_u32(v, "value"));
     if (kind == "i32") return as_int(to_i32(v, "value"));
     if (kind == "u64") {
