@@ -14,6 +14,17 @@
 
 namespace vx {
 
+// Reports the exception that `raise()` leaves pending as unraisable, with no
+// object (a dying object must not be handed to the unraisable hook), and
+// keeps an exception that was pending before.
+template <class Raise>
+void report_unraisable(Raise&& raise) noexcept {
+  PyObject* pending = PyErr_GetRaisedException();
+  raise();
+  PyErr_WriteUnraisable(nullptr);
+  PyErr_SetRaisedException(pending);
+}
+
 // Reports `message` on standard error and sets PanicException(message).
 void raise_internal_failure(const char* message) noexcept;
 

@@ -33,11 +33,7 @@ void raise_internal_failure(const char* message) noexcept {
 }
 
 void report_unraisable_internal_failure(const char* message) noexcept {
-  PyObject* pending = PyErr_GetRaisedException();
-  raise_internal_failure(message);
-  // No object is passed on: a dying object must not be handed to the unraisable hook.
-  PyErr_WriteUnraisable(nullptr);
-  PyErr_SetRaisedException(pending);
+  report_unraisable([&] { raise_internal_failure(message); });
 }
 
 void raise_current_exception() noexcept {

@@ -4,12 +4,8 @@ namespace vx {
 
 bool ThreadBound::may_drop(const char* native_name) const noexcept {
   if (on_owner_thread()) return true;
-  PyObject* exc = PyErr_GetRaisedException();  // dealloc must not lose a pending exception
-  std::string msg = std::string(native_name) + " is unsendable, but is being dropped on another thread";
-  PyErr_SetString(PyExc_RuntimeError, msg.c_str());
-  // No object is passed on: a dying object must not be handed to the unraisable hook.
-  PyErr_WriteUnraisable(nullptr);
-  PyErr_SetRaisedException(exc);
+  const std::string msg = std::string(native_name) + " is unsendable, but is being dropped on another thread";
+  report_unraisable([&] { PyErr_SetString(PyExc_RuntimeError, msg.c_str()); });
   return false;
 }
 

@@ -111,59 +111,54 @@ def test_unprintable_values_in_the_message(core):
     assert seen == [ValueError]
 
 
-def test_core_style(core, stmts):
+NONE = object()  # the parse returns None
+
+STYLE_CASES = [
+    # style, text, the callback's answers, what parse returns, the tokens the callback saw (None: not checked)
+    # core: a result without errok() or restart() is returned at once.
+    ("core", "a = ; b = 2 ;", ["gave up"], "gave up", None),
+    # core: errok() with a token: that token is the lookahead and the parse goes on (99 replaces the `+`).
+    ("core", "a = + ; b = 2 ;", [errok(Tok("NUMBER", 99))], [("a", 99), ("b", 2)], None),
+    # core: None: the panic step.
+    ("core", "a = ; b = 2 ;", [None], ["ERR", ("b", 2)], None),
+    # vex: a token returned without errok() or restart() is ignored: the panic step follows...
+    ("vex", "a = ; b = 2 ;", [Tok("NUMBER", 99)], ["ERR", ("b", 2)], None),
+    # ...and at the end of input the parse returns None.
+    ("vex", "a = 1", [Tok("NUMBER", 99)], NONE, None),
+    # vex: errok() takes the token.
+    ("vex", "a = + ; b = 2 ;", [errok(Tok("NUMBER", 99))], [("a", 99), ("b", 2)], None),
+    # vex: restart() alone discards the lookahead and starts over from the bottom.
+    ("vex", "a = 1 ; b + c = 3 ;", [restart()], [("c", 3)], [("+", "+")]),
+    # mox: a result always becomes the lookahead.
+    ("mox", "a = + ; b = 2 ;", [Tok("NUMBER", 7)], [("a", 7), ("b", 2)], None),
+    # mox: None at the end of input returns None; errok() alone does not decide.
+    ("mox", "a = 1", [errok()], NONE, None),
+    # mox: None with restart(): the lookahead is discarded and the parse starts over.
+    ("mox", "a = 1 ; b + c = 3 ;", [restart()], [("c", 3)], None),
+]
+
+
+@pytest.mark.parametrize("style, text, answers, expected, seen", STYLE_CASES)
+def test_recovery_styles(core, stmts, style, text, answers, expected, seen):
     e = engine(core, stmts)
     control = core.ParserControl()
-    # A result without errok() or restart() is returned at once.
-    rec = Recorder(control, ["gave up"])
-    assert e.parse(toks("a = ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control) == "gave up"
-    # errok() with a token: that token is the lookahead and the parse goes on.
-    rec = Recorder(control, [errok(Tok("NUMBER", 99))])  # 99 replaces the `+`
-    assert e.parse(toks("a = + ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control) == [("a", 99), ("b", 2)]
-    # None: the panic step.
-    rec = Recorder(control, [None])
-    assert e.parse(toks("a = ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control) == ["ERR", ("b", 2)]
-    # The callback gets a copy: changing it changes nothing.
+    rec = Recorder(control, answers)
+    result = e.parse(toks(text), None, rec, value_funcs=FUNCS, control=control, recovery_style=style)
+    if expected is NONE:
+        assert result is None
+    else:
+        assert result == expected
+    if seen is not None:
+        assert rec.seen == seen
+
+
+def test_the_callback_gets_a_copy(core, stmts):
+    # Changing the symbol the callback gets changes nothing.
+    e = engine(core, stmts)
+
     def mutate(tok):
         tok.type, tok.value = "NUMBER", 5
     assert e.parse(toks("a = ; b = 2 ;"), None, mutate, value_funcs=FUNCS) == ["ERR", ("b", 2)]
-
-
-def test_vex_style(core, stmts):
-    e = engine(core, stmts)
-    control = core.ParserControl()
-    # A token returned without errok() or restart() is ignored: the panic step follows...
-    rec = Recorder(control, [Tok("NUMBER", 99)])
-    assert e.parse(toks("a = ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control,
-                   recovery_style="vex") == ["ERR", ("b", 2)]
-    # ...and at the end of input the parse returns None.
-    rec = Recorder(control, [Tok("NUMBER", 99)])
-    assert e.parse(toks("a = 1"), None, rec, value_funcs=FUNCS, control=control, recovery_style="vex") is None
-    # errok() takes the token.
-    rec = Recorder(control, [errok(Tok("NUMBER", 99))])
-    assert e.parse(toks("a = + ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control,
-                   recovery_style="vex") == [("a", 99), ("b", 2)]
-    # restart() alone discards the lookahead and starts over from the bottom.
-    rec = Recorder(control, [restart()])
-    assert e.parse(toks("a = 1 ; b + c = 3 ;"), None, rec, value_funcs=FUNCS, control=control,
-                   recovery_style="vex") == [("c", 3)]
-    assert rec.seen == [("+", "+")]
-
-
-def test_mox_style(core, stmts):
-    e = engine(core, stmts)
-    control = core.ParserControl()
-    # A result always becomes the lookahead.
-    rec = Recorder(control, [Tok("NUMBER", 7)])
-    assert e.parse(toks("a = + ; b = 2 ;"), None, rec, value_funcs=FUNCS, control=control,
-                   recovery_style="mox") == [("a", 7), ("b", 2)]
-    # None at the end of input returns None; errok() alone does not decide.
-    rec = Recorder(control, [errok()])
-    assert e.parse(toks("a = 1"), None, rec, value_funcs=FUNCS, control=control, recovery_style="mox") is None
-    # None with restart(): the lookahead is discarded and the parse starts over.
-    rec = Recorder(control, [restart()])
-    assert e.parse(toks("a = 1 ; b + c = 3 ;"), None, rec, value_funcs=FUNCS, control=control,
-                   recovery_style="mox") == [("c", 3)]
 
 
 def test_restart_while_the_error_symbol_is_the_lookahead(core, stmts):
