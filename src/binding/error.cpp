@@ -9,7 +9,6 @@ PyObject* exception_type(ErrorKind kind) noexcept {
   switch (kind) {
     case ErrorKind::Value: return PyExc_ValueError;
     case ErrorKind::Overflow: return PyExc_OverflowError;
-    case ErrorKind::Index: return PyExc_IndexError;
     case ErrorKind::Runtime: return PyExc_RuntimeError;
   }
   return PyExc_SystemError;

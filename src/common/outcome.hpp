@@ -49,7 +49,7 @@ struct Unit {};
 inline Unit ok() noexcept { return {}; }
 
 // The error of the pure cores.
-enum class ErrorKind : uint8_t { Value, Overflow, Index, Runtime };
+enum class ErrorKind : uint8_t { Value, Overflow, Runtime };
 
 struct Failure {
   ErrorKind kind;
@@ -58,7 +58,6 @@ struct Failure {
 
 [[nodiscard]] inline Failure value_error(std::string message) { return {ErrorKind::Value, std::move(message)}; }
 [[nodiscard]] inline Failure overflow_error(std::string message) { return {ErrorKind::Overflow, std::move(message)}; }
-[[nodiscard]] inline Failure index_error(std::string message) { return {ErrorKind::Index, std::move(message)}; }
 [[nodiscard]] inline Failure runtime_error(std::string message) { return {ErrorKind::Runtime, std::move(message)}; }
 
 template <class T>

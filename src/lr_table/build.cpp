@@ -9,6 +9,7 @@
 #include "lr_table/lalr.hpp"
 #include "lr_table/lr0.hpp"
 #include "lr_table/lr_table.hpp"
+#include "lr_table/row_cells.hpp"
 
 namespace vx {
 
@@ -49,46 +50,30 @@ LRTable LRTableBuilder::run(Grammar& g) {
 }
 
 void LRTableBuilder::fill(const Grammar& g, const GrammarIndex& gi, const Lr0Automaton& lr0, LRTable& t) {
-  constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
   constexpr auto kMaxEntry = static_cast<size_t>(std::numeric_limits<int32_t>::max());
   // Shift targets and reductions are signed 32-bit entries.
   if (lr0.num_states() - 1 > kMaxEntry) internal_failure("LALR table: more than 2147483648 states");
   if (gi.num_productions - 1 > kMaxEntry) internal_failure("LALR table: more than 2147483648 productions");
-
-  const size_t n_sym = gi.num_symbols;
-  std::vector<uint32_t> target_of(n_sym, 0);  // of the current state's transitions
-  std::vector<uint32_t> target_stamp(n_sym, kUnset);
-  std::vector<uint32_t> action_pos(n_sym, 0);  // position in the action row being filled
-  std::vector<uint32_t> action_stamp(n_sym, kUnset);
-  std::vector<uint32_t> goto_pos(n_sym, 0);
-  std::vector<uint32_t> goto_stamp(n_sym, kUnset);
 
   struct Slot {
     SymbolId symbol;
     ActionEntry entry;
     LrItem origin;  // the item whose action the entry holds (none for accept)
   };
-  std::vector<Slot> row;
-  std::vector<GotoCellRec> goto_row;
+  RowIndex target_of(gi.num_symbols);  // of the current state's transitions
+  RowCells<Slot> row(gi.num_symbols);
+  RowCells<GotoCellRec> goto_row(gi.num_symbols);
 
   t.action_begin_.reserve(lr0.num_states() + 1);
   t.goto_begin_.reserve(lr0.num_states() + 1);
   for (uint32_t st = 0; st < lr0.num_states(); ++st) {
-    row.clear();
-    goto_row.clear();
-    for (const Transition& tr : lr0.transitions_of(st)) {
-      target_of[tr.symbol] = tr.target;
-      target_stamp[tr.symbol] = st;
-    }
+    target_of.next_row();
+    row.next_row();
+    goto_row.next_row();
+    for (const Transition& tr : lr0.transitions_of(st)) target_of.set(tr.symbol, tr.target);
     auto place = [&](SymbolId a, int32_t action, LrItem item) {
-      if (action_stamp[a] == st) {
-        Slot& slot = row[action_pos[a]];
-        resolve_conflict(st, a, slot.entry, slot.origin, action, item, g, t.conflicts_);
-      } else {
-        action_stamp[a] = st;
-        action_pos[a] = static_cast<uint32_t>(row.size());
-        row.push_back({a, action, item});
-      }
+      auto [slot, fresh] = row.place(a, {a, action, item});
+      if (!fresh) resolve_conflict(st, a, slot.entry, slot.origin, action, item, g, t.conflicts_);
     };
 
     for (ItemId it : lr0.items_of(st)) {
@@ -98,37 +83,28 @@ void LRTableBuilder::fill(const Grammar& g, const GrammarIndex& gi, const Lr0Aut
       if (x == kNoSymbol) {
         if (gi.prod_name[p] == gi.augmented) {
           // Accept, by plain assignment: never contested, no origin, no record.
-          if (action_stamp[kEndSymbol] == st) {
-            row[action_pos[kEndSymbol]].entry = 0;
-          } else {
-            action_stamp[kEndSymbol] = st;
-            action_pos[kEndSymbol] = static_cast<uint32_t>(row.size());
-            row.push_back({kEndSymbol, 0, item});
-          }
+          auto [slot, fresh] = row.place(kEndSymbol, {kEndSymbol, 0, item});
+          if (!fresh) slot.entry = 0;
         } else if (const auto* la = t.lookahead(st, p)) {
           for (SymbolId a : *la) place(a, -static_cast<int32_t>(p), item);
         }
         continue;
       }
-      if (target_stamp[x] != st) internal_failure("LALR table: symbol after a dot without a transition");
-      const uint32_t j = target_of[x];
+      const uint32_t* target = target_of.find(x);
+      if (!target) internal_failure("LALR table: symbol after a dot without a transition");
+      const uint32_t j = *target;
       if (gi.terminal[x]) {
         place(x, static_cast<int32_t>(j), item);
       } else if (gi.nonterminal[x]) {
-        if (goto_stamp[x] == st) {
-          goto_row[goto_pos[x]].target = j;
-        } else {
-          goto_stamp[x] = st;
-          goto_pos[x] = static_cast<uint32_t>(goto_row.size());
-          goto_row.push_back({x, j});
-        }
+        auto [cell, fresh] = goto_row.place(x, {x, j});
+        if (!fresh) cell.target = j;
       }
       // A name that is neither terminal nor rule places nothing.
     }
 
-    for (const Slot& s : row) t.action_cells_.push_back({s.symbol, s.entry});
+    for (const Slot& s : row.cells()) t.action_cells_.push_back({s.symbol, s.entry});
     t.action_begin_.push_back(t.action_cells_.size());
-    t.goto_cells_.insert(t.goto_cells_.end(), goto_row.begin(), goto_row.end());
+    t.goto_cells_.insert(t.goto_cells_.end(), goto_row.cells().begin(), goto_row.cells().end());
     t.goto_begin_.push_back(t.goto_cells_.size());
   }
 }

@@ -28,7 +28,6 @@ struct Action {
   uint64_t target = 0;  // the state of a shift, the production of a reduce
 
   static Action none() { return {}; }
-  [[nodiscard]] bool is_none() const noexcept { return kind == Kind::None; }
 };
 
 // The action an entry value stands for: v > 0 shift, v < 0 reduce by -v,
@@ -103,21 +102,18 @@ struct ProductionLists {
   return lists.lens[p];
 }
 
-// The goto step after a reduction: the target of `lhs_id` in the row of
-// `state` ("No GOTO entry for nonterminal {} from state {}" with the quoted
-// `lhs_name`, "Invalid GOTO state {} from state {}").
+// The goto step after a reduction: `target` is what the row of `state`
+// holds for the production's left-hand side (ParserTables::goto_target; no
+// value when the name has no id or the row no entry). It must be there ("No
+// GOTO entry for nonterminal {} from state {}" with the quoted `lhs_name`)
+// and be a state of the tables ("Invalid GOTO state {} from state {}").
 [[nodiscard]] Failure missing_goto(uint64_t state, std::string_view lhs_name);
 [[nodiscard]] Failure invalid_goto(uint64_t state, uint64_t target);
-// The same check, given what the row holds (no value: no id or no entry).
 [[nodiscard]] inline Outcome<uint64_t> check_goto(const ParserTables& t, uint64_t state,
                                                   std::optional<uint64_t> target, std::string_view lhs_name) {
   if (!target) [[unlikely]] return missing_goto(state, lhs_name);
   if (*target >= t.num_states()) [[unlikely]] return invalid_goto(state, *target);
   return *target;
-}
-[[nodiscard]] inline Outcome<uint64_t> goto_state(const ParserTables& t, uint64_t state, std::optional<uint32_t> lhs_id,
-                                                  std::string_view lhs_name) {
-  return check_goto(t, state, lhs_id ? t.goto_target(state, *lhs_id) : std::nullopt, lhs_name);
 }
 
 // --- error recovery ---------------------------------------------------------

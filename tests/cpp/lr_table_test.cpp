@@ -1,6 +1,7 @@
 // LR(0) states, LALR(1) lookaheads and action/goto filling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "lr_table/lalr.hpp"
 #include "lr_table/lr0.hpp"
 #include "lr_table/lr_table.hpp"
+#include "lr_table/row_cells.hpp"
 
 namespace vx {
 namespace {
@@ -318,6 +320,49 @@ TEST(Fill, EveryStateHasRows) {
     EXPECT_TRUE(am.count(s) && gm.count(s)) << s;
     EXPECT_EQ(am.at(s).size(), t.action_row(s).size());
   }
+}
+
+TEST(Fill, RowCellsFindOnlyTheCurrentRow) {
+  // Each step places (symbol, value) in the current row, or starts the next
+  // row (symbol kNoSymbol); `kept` is the cell's value after the step.
+  struct Step {
+    SymbolId symbol;
+    int value;
+    bool fresh;
+    int kept;
+  } steps[] = {
+      {3, 10, true, 10}, {0, 11, true, 11},  {3, 12, false, 10},  // the first placement stays
+      {kNoSymbol, 0, false, 0},
+      {0, 13, true, 13},  // the last row's cells are forgotten
+      {3, 14, true, 14}, {0, 15, false, 13}, {3, 16, false, 14},
+  };
+  RowCells<int> row(4);
+  row.next_row();
+  std::vector<int> expected;
+  for (const Step& s : steps) {
+    if (s.symbol == kNoSymbol) {
+      row.next_row();
+      expected.clear();
+      EXPECT_TRUE(row.cells().empty());
+      continue;
+    }
+    auto [cell, fresh] = row.place(s.symbol, s.value);
+    EXPECT_EQ(fresh, s.fresh) << s.value;
+    EXPECT_EQ(cell, s.kept) << s.value;
+    if (fresh) expected.push_back(s.value);
+    EXPECT_EQ(std::vector<int>(row.cells().begin(), row.cells().end()), expected) << s.value;
+    EXPECT_EQ(&cell, &row.cells()[std::find(expected.begin(), expected.end(), s.kept) - expected.begin()]) << s.value;
+  }
+
+  // The numbers themselves: set in one row, gone in the next.
+  RowIndex index(4);
+  index.next_row();
+  index.set(2, 7);
+  ASSERT_NE(index.find(2), nullptr);
+  EXPECT_EQ(*index.find(2), 7u);
+  EXPECT_EQ(index.find(1), nullptr);
+  index.next_row();
+  EXPECT_EQ(index.find(2), nullptr);
 }
 
 // ---------------------------------------------------------------------------

@@ -118,12 +118,32 @@ TEST(ParseStep, ChecksOfShiftReduceAndGoto) {
     }
   }
 
-  EXPECT_EQ(goto_state(*t, 0, t->symbol_id("E"), "E").value(), 1u);
-  EXPECT_EQ(goto_state(*t, 0, t->symbol_id("F"), "F").error().message, "Invalid GOTO state 4 from state 0");
-  EXPECT_EQ(goto_state(*t, 1, t->symbol_id("E"), "E").error().message,
-            "No GOTO entry for nonterminal \"E\" from state 1");
-  EXPECT_EQ(goto_state(*t, 0, std::nullopt, "a\"b").error().message,
-            "No GOTO entry for nonterminal \"a\\\"b\" from state 0");
+  // The goto step as the loop takes it: the row's entry for the id of the
+  // left-hand side's name (none for a name without an id), then its check.
+  struct Goto {
+    uint64_t state;
+    const char* lhs;
+    std::optional<uint64_t> entry;  // what the row holds
+    const char* message;            // nullptr: the entry is the target
+  } gotos[] = {
+      {0, "E", 1, nullptr},
+      {0, "F", 4, "Invalid GOTO state 4 from state 0"},
+      {1, "E", std::nullopt, "No GOTO entry for nonterminal \"E\" from state 1"},
+      {0, "a\"b", std::nullopt, "No GOTO entry for nonterminal \"a\\\"b\" from state 0"},  // no id
+  };
+  for (const Goto& c : gotos) {
+    const std::optional<uint32_t> id = t->symbol_id(c.lhs);
+    const std::optional<uint64_t> entry = id ? t->goto_target(c.state, *id) : std::nullopt;
+    EXPECT_EQ(entry, c.entry) << c.state << " " << c.lhs;
+    Outcome<uint64_t> r = check_goto(*t, c.state, entry, c.lhs);
+    if (!c.message) {
+      ASSERT_TRUE(r.ok()) << c.state << " " << c.lhs;
+      EXPECT_EQ(r.value(), *c.entry);
+    } else {
+      ASSERT_FALSE(r.ok()) << c.state << " " << c.lhs;
+      EXPECT_EQ(r.error().message, c.message);
+    }
+  }
 }
 
 TEST(ParseStep, RecoveryAfterTheCallback) {
