@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "binding/boundary.hpp"
 #include "binding/error.hpp"
 
 namespace vx {
@@ -60,14 +61,17 @@ class ExclusiveGuard {
   BorrowFlag* f_;
 };
 
-// Refused: RuntimeError "Already mutably borrowed".
+// The refusal of shared access: RuntimeError "Already mutably borrowed".
+[[nodiscard]] inline Error mutably_borrowed() { return Error::make(PyExc_RuntimeError, "Already mutably borrowed"); }
+// Refused: mutably_borrowed().
 [[nodiscard]] inline Result<SharedGuard> borrow_shared(BorrowFlag& f) {
-  if (!f.try_shared()) return Error::make(PyExc_RuntimeError, "Already mutably borrowed");
+  if (!f.try_shared()) return mutably_borrowed();
   return SharedGuard(&f);
 }
-// For slots written without Result: sets RuntimeError "Already mutably
-// borrowed" and returns nullptr.
-[[gnu::cold]] PyObject* refuse_shared() noexcept;
+// For slots written without Result: sets mutably_borrowed() and returns nullptr.
+[[gnu::cold]] inline PyObject* refuse_shared() noexcept {
+  return boundary([]() -> Result<Ref> { return mutably_borrowed(); });
+}
 // Refused: RuntimeError "Already borrowed".
 [[nodiscard]] inline Result<ExclusiveGuard> borrow_exclusive(BorrowFlag& f) {
   if (!f.try_exclusive()) return Error::make(PyExc_RuntimeError, "Already borrowed");

@@ -1,8 +1,5 @@
 #include "binding/recursion.hpp"
 
-#include "binding/borrow.hpp"
-#include "binding/boundary.hpp"
-
 namespace vx {
 namespace {
 
@@ -42,10 +39,6 @@ int nested_equal(PyObject* a, PyObject* b) noexcept {
   const int t = PyObject_IsTrue(eq);
   Py_DECREF(eq);
   return t;
-}
-
-PyObject* refuse_shared() noexcept {
-  return boundary([]() -> Result<Ref> { return Error::make(PyExc_RuntimeError, "Already mutably borrowed"); });
 }
 
 }  // namespace vx

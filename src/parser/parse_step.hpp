@@ -187,12 +187,11 @@ class InsertionGuard {
   // True when the error symbol, about to be inserted on a stack `depth`
   // deep, should not be: the lookahead is to be given up.
   [[nodiscard]] bool stuck(uint64_t depth) const noexcept {
-    if (!inserted_ || depth < lowest_) return false;  // progress
-    return gave_up_ || count_ >= kMaxInsertions;
+    return !progress(depth) && (gave_up_ || count_ >= kMaxInsertions);
   }
   // The error symbol was inserted on a stack `depth` deep.
   void inserted(uint64_t depth) noexcept {
-    if (!inserted_ || depth < lowest_) {
+    if (progress(depth)) {
       inserted_ = true;
       lowest_ = depth;
       count_ = 0;
@@ -203,6 +202,10 @@ class InsertionGuard {
   void fired() noexcept { gave_up_ = true; }
 
  private:
+  // An insertion on a stack `depth` deep would be the first since the read,
+  // or on a lower stack than every one since.
+  [[nodiscard]] bool progress(uint64_t depth) const noexcept { return !inserted_ || depth < lowest_; }
+
   bool inserted_ = false;  // an insertion since the last read
   bool gave_up_ = false;   // fired since the last shift of a token
   uint32_t count_ = 0;     // insertions since the lowest stack was reached
