@@ -60,11 +60,15 @@ struct Candidate {
   uint64_t end;
   Ref value;
 };
+using MaybeCandidate = std::optional<Candidate>;
 
 // What a scan stands on: the current state's name, the input and the plan.
-// Until the scan first calls into Python nothing can replace them in the
+// Until the scan first runs Python code nothing can replace them in the
 // engine, so they are read through plain pointers; pin() takes the scan's
-// own references to them before any such call.
+// own references to them before any such call. Releasing an object may run
+// Python code too (a finaliser): a scan lets go of what the previous scan
+// held before it reads its own ground, and reads its ground after a release
+// of its own only once it holds it.
 struct ScanGround {
   const std::string* state_name = nullptr;
   const InputText* input = nullptr;
@@ -84,6 +88,10 @@ struct ScanGround {
   }
 };
 
+// What the rules of a scan found: a match, none, or neither because a match
+// method moved the scan's ground, which drops the scan.
+enum class Found { Nothing, Match, GroundMoved };
+
 // One call of next_token: scans follow one another from the engine's
 // position until one of them yields a result. A scan starts afresh from
 // whatever the engine then holds whenever a callback has moved its ground.
@@ -95,9 +103,9 @@ class LexRun {
     for (;;) {
       VX_TRY(const bool scanning, begin_scan());
       if (!scanning) return Ref();  // end of input
-      VX_TRY(const bool found, match_rules());
-      if (ground_moved_) continue;
-      if (found) {
+      VX_TRY(const Found found, match_rules());
+      if (found == Found::GroundMoved) continue;
+      if (found == Found::Match) {
         VX_TRY(Ref result, rule_result());
         if (result) return result;
         continue;  // the token is dropped; scan on from the advanced position
@@ -119,11 +127,9 @@ class LexRun {
   // scan's snapshots: the state's error function and plan, the input
   // object and revision. False at the end of the input.
   Result<bool> begin_scan() {
+    drop_previous_scan();
     length_ = e_.length;
     if (e_.pos >= length_) return false;
-    ground_ = ScanGround();
-    candidate_.reset();
-    ground_moved_ = false;
     const std::shared_ptr<const std::string>& state = e_.current_state.with([](auto& s) -> auto& { return s; });
     ground_.state_name = state.get();
     ground_.input = e_.input.with([](auto& in) { return in.get(); });
@@ -161,28 +167,36 @@ class LexRun {
     return true;
   }
 
+  // What the previous scan of this call held. Any of these releases may run
+  // Python code that gives the engine new input, rules or state: the next
+  // scan reads the engine only after all of them.
+  void drop_previous_scan() {
+    candidate_.reset();
+    ground_ = ScanGround();
+    error_func_ = Ref();
+    data_ = Ref();
+  }
+
   // --- rules -----------------------------------------------------------------------
 
   // The plan's steps in order, the first match winning: a group of native
   // rules is one search of the text, any other rule a call of its match
-  // method. True when a rule matched; a match method that moved the scan's
-  // ground sets ground_moved_ instead.
-  Result<bool> match_rules() {
+  // method.
+  Result<Found> match_rules() {
     const bool utf8 = ground_.input->text_is_utf8();
     for (const Step& step : ground_.plan->steps) {
       if (step.kind == Step::Kind::Group && utf8) {
         VX_TRY(const bool found, native_search(step));
-        if (found) return true;
+        if (found) return Found::Match;
         continue;
       }
       for (const RulePtr& rule : step.rules) {
         if (utf8 && !python_rule_may_match(*rule, *ground_.input, byte_pos_)) continue;
-        VX_TRY(const bool found, python_match(*rule));
-        if (ground_moved_) return false;
-        if (found) return true;
+        VX_TRY(const Found found, python_match(*rule));
+        if (found != Found::Nothing) return found;
       }
     }
-    return false;
+    return Found::Nothing;
   }
 
   Result<bool> native_search(const Step& step) {
@@ -194,33 +208,36 @@ class LexRun {
     return true;
   }
 
-  Result<bool> python_match(const CompiledRule& rule) {
+  // A Python rule's match at the scan position. The match object and what
+  // was read of it are released before the ground is looked at, so that
+  // nothing their release does goes unseen.
+  Result<Found> python_match(const CompiledRule& rule) {
     ground_.pin(e_);
+    VX_TRY(MaybeCandidate found, call_match(rule));
+    if (input_or_position_moved() || state_changed()) return Found::GroundMoved;  // `found` goes with the scan
+    if (!found) return Found::Nothing;
+    candidate_ = std::move(found);
+    return Found::Match;
+  }
+
+  Result<MaybeCandidate> call_match(const CompiledRule& rule) {
     VX_TRY(Ref position, py_int(pos_));
     VX_TRY(Ref m, call(rule.match.get(), data_.get(), position.get()));
-    if (m.get() != Py_None) {
-      VX_TRY(Ref zero, py_int(0));
-      if (rule.pretest) {
-        // A compiled re pattern (the only kind with a looser pattern): its
-        // match starts at the position and group(0) is the text up to its
-        // end, so the length of that text gives the end.
-        VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-        if (!PyUnicode_Check(value.get())) internal_failure("re match of a str gave a group that is no str");
-        const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
-        candidate_ = Candidate{&rule, pos_ + length, std::move(value)};
-      } else {
-        VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
-        VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
-        VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
-        candidate_ = Candidate{&rule, end, std::move(value)};
-      }
+    if (m.get() == Py_None) return MaybeCandidate();
+    VX_TRY(Ref zero, py_int(0));
+    if (rule.pretest) {
+      // A compiled re pattern (the only kind with a looser pattern): its
+      // match starts at the position and group(0) is the text up to its
+      // end, so the length of that text gives the end.
+      VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+      if (!PyUnicode_Check(value.get())) internal_failure("re match of a str gave a group that is no str");
+      const auto length = static_cast<uint64_t>(PyUnicode_GET_LENGTH(value.get()));
+      return MaybeCandidate(Candidate{&rule, pos_ + length, std::move(value)});
     }
-    if (input_or_position_moved() || state_changed()) {
-      candidate_.reset();  // its match is dropped with the scan
-      ground_moved_ = true;
-      return false;
-    }
-    return candidate_.has_value();
+    VX_TRY(Ref end_obj, call_method(names::end(), {m.get()}));
+    VX_TRY(uint64_t end, to_u64(end_obj.get(), ""));
+    VX_TRY(Ref value, call_method(names::interned<kGroupName>(), {m.get(), zero.get()}));
+    return MaybeCandidate(Candidate{&rule, end, std::move(value)});
   }
 
   // The token of the rule that matched, or what the rule's function made
@@ -294,6 +311,7 @@ class LexRun {
   // when it returned None, after which a position it left alone moves past
   // the character.
   Result<Ref> error_function_result() {
+    ground_.pin(e_);  // the character may be read after the function ran
     VX_TRY(Ref cls, import_attr("vexlor.core.tokens", "_LazyErrorToken"));
     VX_TRY(Ref owner, owner_of(e_));
     VX_TRY(Ref start, py_int(pos_));
@@ -304,10 +322,8 @@ class LexRun {
     VX_TRY(Ref result, checked(PyObject_CallOneArg(error_func_.get(), err_tok.get())));
     const bool unmoved = !input_or_position_moved();
     if (result.get() != Py_None) {
-      if (unmoved && stalled_ == StalledErrorResult::Refuse) {
-        result = Ref();
-        return illegal_character();
-      }
+      // A refused result goes after the error for its character is made.
+      if (unmoved && stalled_ == StalledErrorResult::Refuse) return illegal_character();
       return result;
     }
     if (unmoved) e_.pos = pos_ + 1;
@@ -350,8 +366,7 @@ class LexRun {
   uint64_t revision_ = 0;
   Ref data_;
   Ref error_func_;
-  std::optional<Candidate> candidate_;
-  bool ground_moved_ = false;
+  MaybeCandidate candidate_;
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "lexer/py_lexer_record.hpp"
 
 #include "binding/convert.hpp"
-#include "common/text.hpp"
 #include "binding/strings.hpp"
+#include "common/text.hpp"
 
 namespace vx::lex {
 
@@ -72,9 +72,6 @@ Void begin_state(PyLexerEngine& e, const std::string& name) {
 
 // --- input -------------------------------------------------------------------------
 
-// Installs `d` (a str) as the new input. Everything that can fail happens
-// before any field is written. Returns the previous data object, which the
-// caller releases after the whole operation.
 Result<Ref> replace_input(PyLexerEngine& e, PyObject* d) {
   Ref data = Ref::borrow(d);
   std::shared_ptr<const InputText> text;
@@ -99,11 +96,8 @@ Result<Ref> replace_input(PyLexerEngine& e, PyObject* d) {
   return old;
 }
 
+// --- scan plans ----------------------------------------------------------------------
 
-// --- the token loop -------------------------------------------------------------------
-
-// Builds (or reads from the cache) the plan of state `name` for input whose
-// ASCII flag is `ascii`. The state must be defined.
 std::shared_ptr<const Plan> plan_for(PyLexerEngine& e, const std::string& name, bool ascii) {
   const int slot = ascii ? 1 : 0;
   std::vector<RulePtr> merged;
@@ -133,6 +127,5 @@ std::shared_ptr<const Plan> plan_for(PyLexerEngine& e, const std::string& name, 
   });
   return plan;
 }
-
 
 }  // namespace vx::lex

@@ -199,10 +199,9 @@ PyObject* token_richcompare(PyObject* self, PyObject* other, int op) {
       return token_equals(self, other);
     case Py_NE: {
       // The negation of a full equality, reflected and identity fallbacks included.
-      PyObject* eq = PyObject_RichCompare(self, other, Py_EQ);
+      const Ref eq = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
       if (!eq) return nullptr;
-      const int t = PyObject_IsTrue(eq);
-      Py_DECREF(eq);
+      const int t = PyObject_IsTrue(eq.get());
       return truth_object(t < 0 ? -1 : !t);
     }
     default:

@@ -663,6 +663,142 @@ def test_match_end_is_used_unchanged(LE):
     assert lx.token().end == 100 and lx.token() is None
 
 
+# --- finalizers run by the scan's own releases -----------------------------------------
+#
+# Each case lets the last reference to an object of the previous scan go
+# while the next scan starts (or while an error-function result is refused),
+# and that object's __del__ gives the engine new input or new rules. The
+# scan must read the engine only after such a release, and go on from what
+# the engine then holds.
+
+BIG = 1_000_000  # large enough that a freed text is given back to the system
+
+
+class Dying(str):
+    """An input text whose finalizer runs `on_del`."""
+
+    on_del = None
+
+    def __del__(self):
+        self.on_del()
+
+
+class DyingObject:
+    def __init__(self, on_del, call=None):
+        self.on_del, self.call = on_del, call
+
+    def __call__(self, tok):
+        return self.call(tok)
+
+    def __del__(self):
+        self.on_del()
+
+
+def once(fn):
+    done = []
+
+    def wrapper(*args):
+        if not done:
+            done.append(True)
+            fn(*args)
+
+    return wrapper
+
+
+def old_error_func_gives_input(lx):
+    lx.set_error_func("INITIAL", DyingObject(lambda: lx.input("c" * (BIG + 12345)), lambda t: None))
+    lx.add_rule("INITIAL", "A", "a", func=lambda t: lx.set_error_func("INITIAL", lambda t: None))
+    lx.add_rule("INITIAL", "B", "b+")
+    lx.input("a" + "b" * BIG)
+    return lx.token(), lx.pos, lx.length
+
+
+def old_input_gives_input(lx):
+    text = Dying("a" + "b" * BIG)
+    text.on_del = lambda: lx.input("c" * (BIG + 12345))
+    lx.add_rule("INITIAL", "A", "a", func=lambda t: lx.input("a" + "b" * BIG))
+    lx.add_rule("INITIAL", "B", "b+")
+    lx.input(text)
+    del text
+    return lx.token()
+
+
+def old_input_adds_rules(lx):
+    text = Dying("a" + "b" * BIG)
+    text.on_del = lambda: [lx.add_rule("INITIAL", f"X{i}", "x") for i in range(51)]
+    lx.add_rule("INITIAL", "A", "a", func=once(lambda t: lx.input("ab")))
+    lx.add_rule("INITIAL", "B", "b+")
+    lx.input(text)
+    del text
+    return repr(lx.token()), lx.pos, lx.length
+
+
+def refused_result_gives_input(lx):
+    lx.add_rule("INITIAL", "A", "a+")
+    lx.set_error_func("INITIAL", lambda t: DyingObject(lambda: lx.input("\u00e9" * (BIG + 7))))
+    return lx.tokenize("a" * BIG + "#")
+
+
+def old_error_func_gives_input_before_a_python_rule(lx):
+    lx.set_error_func("INITIAL", DyingObject(lambda: lx.input("cc"), lambda t: None))
+    lx.add_rule("INITIAL", "A", "a", func=lambda t: lx.set_error_func("INITIAL", lambda t: None))
+    lx.add_rule("INITIAL", "BB", r"(b)\1")
+    lx.input("abb")
+    return lx.token(), lx.pos
+
+
+def match_object_gives_input(lx):
+    # A compiled pattern of the caller's whose match object gives new input
+    # when it goes: the match it stood for is dropped with the scan.
+    class Match:
+        def __init__(self, pos):
+            self.pos = pos
+
+        def end(self):
+            return self.pos + 1
+
+        def group(self, i):
+            return "m"
+
+        def __del__(self):
+            give_input()
+
+    class Compiled:
+        def match(self, text, pos):
+            return Match(pos) if text[pos] == "m" else None
+
+    give_input = once(lambda: lx.input("zz"))
+    lx.add_rule("INITIAL", "M", "m", compiled=Compiled())
+    lx.add_rule("INITIAL", "Z", "z")
+    lx.input("m")
+    tok = lx.token()
+    return (tok.type, tok.value, tok.lexpos), lx.pos
+
+
+class Raises(str):
+    """A case that ends with LexError and this message."""
+
+
+FINALIZER_CASES = [
+    (old_error_func_gives_input, (None, BIG + 12345, BIG + 12345)),
+    (old_input_gives_input, Raises("Illegal character 'c' at line 1, pos 0")),
+    (old_input_adds_rules, ('Token(type="B", value=b, lineno=1, pos=1)', 2, 2)),
+    (refused_result_gives_input, Raises("Illegal character '#' at line 1, pos 1000000")),
+    (old_error_func_gives_input_before_a_python_rule, (None, 2)),
+    (match_object_gives_input, (("Z", "z", 0), 1)),
+]
+
+
+@pytest.mark.parametrize("case, expected", [pytest.param(c, e, id=c.__name__) for c, e in FINALIZER_CASES])
+def test_finalizers_of_released_objects_move_the_ground(LE, case, expected):
+    lx = LE()
+    if isinstance(expected, Raises):
+        with pytest.raises(py_lexer_engine.LexError) as info:
+            case(lx)
+        assert info.value.args == (expected,)
+    else:
+        assert case(lx) == expected
+
 def test_tokenize_continues_without_text(LE):
     lx = LE()
     lx.add_rule("INITIAL", "A", "a")
