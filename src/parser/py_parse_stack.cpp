@@ -13,7 +13,7 @@ namespace {
 // The bottom entry of every stack: "$end" with the value None.
 ParseStack::Entry bottom_entry() {
   static const auto name = std::make_shared<const std::string>("$end");
-  return {0, PyParsedSymbol{name, Ref::none(), 1, 1, 0, 0}};
+  return {0, PyParsedSymbol::at_start(name)};
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ void ParseStack::split_top(size_t n, std::vector<PyParsedSymbol>& out) {
 void ParseStack::reduce_top(size_t n, const std::shared_ptr<const std::string>& name, uint64_t target, Ref value) {
   change([&] {
     if (n == 0) {
-      entries_.emplace_back(target, PyParsedSymbol{name, value ? std::move(value) : Ref::none(), 1, 1, 0, 0});
+      entries_.emplace_back(target, PyParsedSymbol::at_start(name, std::move(value)));
       return;
     }
     const size_t first = entries_.size() - n;

@@ -30,7 +30,7 @@ Result<Ref> call_with_values(PyObject* f, size_t n, Values&& value_of) {
 // The result record of a reduction by production `name` over `rhs`: the
 // positions of the right-hand side, its first value.
 PyParsedSymbol result_record(const std::shared_ptr<const std::string>& name, std::span<const PyParsedSymbol> rhs) {
-  if (rhs.empty()) return PyParsedSymbol{name, Ref::none(), 1, 1, 0, 0};
+  if (rhs.empty()) return PyParsedSymbol::at_start(name);
   return PyParsedSymbol{name, rhs.front().value.share(), rhs.front().lineno, rhs.back().endlineno,
                         rhs.front().lexpos, rhs.back().endlexpos};
 }

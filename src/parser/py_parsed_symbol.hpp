@@ -23,6 +23,12 @@ struct PyParsedSymbol {
   // A record with a new shared name; a null `value` stores None.
   [[nodiscard]] static PyParsedSymbol make(std::string name, Ref value, uint64_t lineno, uint64_t endlineno,
                                            uint64_t lexpos, uint64_t endlexpos);
+  // A record of `name` at the start of the input, line 1, position 0, with
+  // no extent (a stack's bottom entry, an end marker, the result of an empty
+  // right-hand side); a null `value` stores None.
+  [[nodiscard]] static PyParsedSymbol at_start(const std::shared_ptr<const std::string>& name, Ref value = Ref()) {
+    return PyParsedSymbol{name, value ? std::move(value) : Ref::none(), 1, 1, 0, 0};
+  }
   [[nodiscard]] PyParsedSymbol clone_symbol() const;
 };
 

@@ -22,15 +22,12 @@ PyObject* cursor_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
 
 Result<Ref> cursor_iter_impl(PyObject* self, Cursor&) { return Ref::borrow(self); }
 
+// At the end the result is empty, and NULL with no exception set is how
+// tp_iternext says that the iterator is exhausted.
 PyObject* cursor_iternext(PyObject* self) {
   return boundary([&]() -> Result<Ref> {
     VX_TRY(auto guard, enter_bound<Cursor>(self));
-    VX_TRY(Ref item, cursor_next_item(unbox<Cursor>(self)));
-    if (!item) {
-      PyErr_SetNone(PyExc_StopIteration);
-      return Error::pending();
-    }
-    return item;
+    return cursor_next_item(unbox<Cursor>(self));
   });
 }
 

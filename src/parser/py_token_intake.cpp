@@ -72,8 +72,13 @@ Void symbol_from_token(PyObject* token, PyParsedSymbol& out) {
   if (is_parsed_symbol(token)) {
     auto& o = unbox<ParsedSymbolObject>(token);
     if (o.borrow.try_shared()) {
-      SharedGuard guard(&o.borrow);
-      out = o.sym.clone_symbol();
+      PyParsedSymbol copy = [&] {
+        SharedGuard guard(&o.borrow);
+        return o.sym.clone_symbol();
+      }();
+      // Storing releases the record `out` held, which may run Python code:
+      // only once the symbol's access is given back, so that it may write to it.
+      out = std::move(copy);
       return ok();
     }
   } else if (is_token(token)) {
@@ -87,7 +92,7 @@ Void end_marker(PyParsedSymbol& out) {
   PyObject* value = PyUnicode_New(4, 127);  // a fresh str every time
   if (!value) return Error::pending();
   std::memcpy(PyUnicode_1BYTE_DATA(value), "$end", 4);
-  out = PyParsedSymbol{name, Ref::steal(value), 1, 1, 0, 0};
+  out = PyParsedSymbol::at_start(name, Ref::steal(value));
   return ok();
 }
 
@@ -120,7 +125,13 @@ Void TokenSource::next_symbol(PyParsedSymbol& out) {
     stream_ended_ = true;
     return end_marker(out);
   }
-  if (is_token(item.get())) return store_token_fields(take_token(std::move(item)), out);
+  if (is_token(item.get())) {
+    // A token held only here gives its fields up, and it must be gone (at the
+    // end of this statement) before storing them releases the record `out`
+    // held: that may run Python code, which must find no token with empty fields.
+    Result<TokenFields> fields = take_token(std::move(item));
+    return store_token_fields(std::move(fields), out);
+  }
   return symbol_from_token(item.get(), out);
 }
 

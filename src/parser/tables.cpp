@@ -73,12 +73,13 @@ std::shared_ptr<const ParserTables> ParserTables::create(uint64_t num_states, Ac
   keys.erase(std::unique(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a == *b; }),
              keys.end());
   check_symbol_count(keys.size());
-  t->symbol_ids_.reserve(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) t->symbol_ids_.emplace(*keys[i], static_cast<uint32_t>(i));
+  t->names_by_id_.reserve(keys.size());
+  for (const std::string* key : keys) t->names_by_id_.push_back(*key);
   keys.clear();
+  t->index_names();
 
   // 3-4. Rows of real states, each sorted by id.
-  auto id_of = [&](const std::string& name) { return t->symbol_ids_.find(name)->second; };
+  auto id_of = [&](const std::string& name) { return *t->symbol_id(name); };
   ActionRows action_rows;
   for (auto& [state, row] : action) {
     if (state >= num_states) continue;
@@ -98,7 +99,6 @@ std::shared_ptr<const ParserTables> ParserTables::create(uint64_t num_states, Ac
   }
   GotoMap().swap(goto_map);
   t->lay_out(std::move(action_rows), std::move(goto_rows));
-  t->index_names();
   return t;
 }
 
@@ -130,8 +130,9 @@ std::shared_ptr<const ParserTables> ParserTables::from_indexed_rows(uint64_t num
   }
   const size_t count = order.empty() ? 0 : size_t{next_id} + 1;
   check_symbol_count(count);
-  t->symbol_ids_.reserve(count);
-  for (uint32_t index : order) t->symbol_ids_.emplace(names[index], id_of_index[index]);
+  t->names_by_id_.resize(count);
+  for (uint32_t index : order) t->names_by_id_[id_of_index[index]] = names[index];
+  t->index_names();
 
   ActionRows action_rows;
   GotoRows goto_rows;
@@ -146,7 +147,6 @@ std::shared_ptr<const ParserTables> ParserTables::from_indexed_rows(uint64_t num
     goto_rows.emplace_back(r.state, std::move(g));
   }
   t->lay_out(std::move(action_rows), std::move(goto_rows));
-  t->index_names();
   return t;
 }
 
@@ -162,8 +162,6 @@ uint64_t name_hash(std::string_view name) noexcept {
 }  // namespace
 
 void ParserTables::index_names() {
-  names_by_id_.assign(symbol_ids_.size(), std::string());
-  for (const auto& [name, id] : symbol_ids_) names_by_id_[id] = name;
   size_t size = 8;
   while (size < 2 * names_by_id_.size()) size *= 2;
   name_slots_.assign(size, 0);

@@ -44,8 +44,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/text.hpp"
-
 namespace vx {
 
 // An action entry: j > 0 shift, -p reduce, 0 accept, no value explicit error.
@@ -117,7 +115,7 @@ class ParserTables {
   }
 
   [[nodiscard]] uint64_t num_states() const noexcept { return num_states_; }
-  [[nodiscard]] size_t num_symbols() const noexcept { return symbol_ids_.size(); }
+  [[nodiscard]] size_t num_symbols() const noexcept { return names_by_id_.size(); }
 
   // The rows as stored, for inspection (sorted by id). States beyond the last
   // non-empty row have empty rows.
@@ -161,7 +159,7 @@ class ParserTables {
   // Sorts every row by id, drops rows at or beyond num_states and lays the
   // rest out contiguously.
   void lay_out(ActionRows action_rows, GotoRows goto_rows);
-  // Builds the lookup index of the names once their ids are known.
+  // Builds the lookup index of names_by_id_.
   void index_names();
 
   uint64_t num_states_ = 0;
@@ -173,8 +171,7 @@ class ParserTables {
   std::vector<ActionCell> action_cells_;
   std::vector<size_t> goto_begin_;
   std::vector<GotoCell> goto_cells_;
-  TextMap<uint32_t> symbol_ids_;
-  // The same numbering for the parse loop's lookups: names by id, and an
+  // The numbering of the names: names by id, and for symbol_id an
   // open-addressing table of id + 1 (0: empty) at a cheap hash of the text.
   std::vector<std::string> names_by_id_;
   std::vector<uint32_t> name_slots_;

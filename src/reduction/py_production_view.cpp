@@ -88,8 +88,10 @@ Result<Ref> materialized_slice(ProductionView& v) {
     }
     if (Ref s = share(v.slice)) return s;
     if (!v.data.with([&](Ref& now) { return now.get() == d.get(); })) continue;
-    exchange(v.slice, list.share());  // a slice stored meanwhile is released here
-    exchange(v.data, Ref());
+    // What the fields held (a slice another thread stored meanwhile) is
+    // released once both are set: a finaliser it runs sees the view whole.
+    Ref old_slice = exchange(v.slice, list.share());
+    Ref old_data = exchange(v.data, Ref());
     return list;
   }
 }

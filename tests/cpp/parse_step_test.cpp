@@ -146,7 +146,7 @@ TEST(ParseStep, ChecksOfShiftReduceAndGoto) {
   }
 }
 
-TEST(ParseStep, RecoveryAfterTheCallback) {
+TEST(ParseStep, WhatFollowsTheCallbackInEachStyle) {
   using A = AfterCallback;
   struct Case {
     Style style;
@@ -170,6 +170,9 @@ TEST(ParseStep, RecoveryAfterTheCallback) {
     EXPECT_EQ(after_callback(c.style, c.r), c.expected)
         << static_cast<int>(c.style) << c.r.errok << c.r.restart << c.r.has_result << c.r.at_end;
   }
+}
+
+TEST(ParseStep, ThePanicStepByTopLookaheadAndGuard) {
   // (top is error, at end, stuck): being stuck matters only where the error symbol would be inserted.
   struct Panic {
     bool top_is_error, at_end, stuck;
@@ -184,6 +187,9 @@ TEST(ParseStep, RecoveryAfterTheCallback) {
   for (const Panic& c : panics) {
     EXPECT_EQ(panic_step(c.top_is_error, c.at_end, c.stuck), c.expected) << c.top_is_error << c.at_end << c.stuck;
   }
+}
+
+TEST(ParseStep, StyleNamesMatchByteForByte) {
   EXPECT_EQ(style_named("core"), Style::Core);
   EXPECT_EQ(style_named("Core"), std::nullopt);
   EXPECT_EQ(style_named(std::string_view("vex\0", 4)), std::nullopt);

@@ -163,6 +163,42 @@ def test_end_markers_are_fresh_after_exhaustion(core):
     assert seen[0] is not seen[1] and seen[0].value is not seen[1].value
 
 
+@pytest.mark.parametrize("answer", ["next token", "a symbol"])
+def test_a_finalizer_run_as_the_lookahead_is_replaced_finds_sound_objects(core, answer):
+    # The callback resumes past X, whose value only the parse holds: storing
+    # the next lookahead releases it, and its finaliser runs meanwhile. It reads
+    # every live Token (the next one, whose fields the parse took over from a
+    # stream that held it alone, must be gone by then, not left empty) and
+    # writes to the symbol the callback returned (copied and let go by then).
+    returned = core.ParsedSymbol("T", "returned")
+    ran = []
+
+    class Dying:
+        def __del__(self):
+            ran.append([(t.type, t.value) for t in gc.get_objects() if type(t) is core.Token])
+            returned.value = "written"
+
+    def stream():
+        yield core.Token("X", Dying(), 1, 0, 1)
+        if answer == "next token":
+            yield core.Token("T", "next", 1, 1, 2)
+
+    control = core.ParserControl()
+
+    def error_cb(tok):
+        control.errok()
+        return returned if answer == "a symbol" else None
+
+    unraisable = []
+    old_hook, sys.unraisablehook = sys.unraisablehook, unraisable.append
+    try:
+        result = one_token(core, "T", custom=False).parse(stream(), None, error_cb, control=control)
+    finally:
+        sys.unraisablehook = old_hook
+    assert result == ("next" if answer == "next token" else "returned")
+    assert len(ran) == 1 and unraisable == [] and returned.value == "written"
+
+
 # --- reductions ---------------------------------------------------------------------
 
 

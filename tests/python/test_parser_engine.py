@@ -239,6 +239,9 @@ def test_cursor_steps_and_remembers_the_end(core):
     r = Reviving()
     c = core.TokenCursor(r)
     assert list(c) == [] and list(c) == [] and r.calls == 1
+    # A cursor ends without an exception set, and a cursor over it takes that as its end.
+    inner = core.TokenCursor([1, 2])
+    assert list(core.TokenCursor(inner)) == [1, 2] and list(inner) == []
 
 
 def test_cursor_errors(core):
