@@ -44,6 +44,36 @@ Error missing(const Signature& sig, const char* kind, const std::vector<std::str
   return type_error(std::move(msg));
 }
 
+// The interpreter's own words for a keyword that is not a str.
+Error keyword_not_a_string() { return type_error("keywords must be strings"); }
+
+// A call whose keywords are not all str objects is refused before anything
+// else is looked at, whatever else is wrong with it, as the interpreter does
+// when it unpacks such a dict for a vectorcall callable (every method of the
+// module): constructors and methods then report the same, and the message
+// does not depend on the dict's order. Such a dict reaches a constructor
+// from C, but from Python code as well: Token(**{1: 2}) is passed on as it is.
+Void check_keyword_types(PyObject* kwargs) {
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  while (PyDict_Next(kwargs, &pos, &key, &value)) {
+    if (!PyUnicode_Check(key)) return keyword_not_a_string();
+  }
+  return ok();
+}
+
+// The same for the keyword names of a vectorcall. The protocol wants str
+// objects there, but nothing stops a C caller from passing anything else.
+Void check_keyword_name_types(PyObject* kwnames) {
+  const Py_ssize_t n = PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < n; ++k) {
+    if (!PyUnicode_Check(PyTuple_GET_ITEM(kwnames, k))) return keyword_not_a_string();
+  }
+  return ok();
+}
+
+// `name` is a str (checked before any keyword is placed).
 Error keyword_error(const Signature& sig, const char* what, PyObject* name) {
   // The keyword's text may hold anything a str can hold: format it with the
   // interpreter so nothing is lost.
@@ -106,6 +136,7 @@ Void finish(const Signature& sig, Py_ssize_t nargs, PyObject** out, const std::v
 
 Void bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
   for (int i = 0; i < sig.count; ++i) out[i] = nullptr;
+  if (kwnames) VX_CHECK(check_keyword_name_types(kwnames));
   if (nargs > sig.positional) return too_many_positional(sig, nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
   std::vector<std::string> positional_only_hits;
@@ -120,6 +151,7 @@ Void bind_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
 
 Void bind_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out, uint32_t* owned) {
   for (int i = 0; i < sig.count; ++i) out[i] = nullptr;
+  if (kwargs) VX_CHECK(check_keyword_types(kwargs));
   const Py_ssize_t nargs = args ? PyTuple_GET_SIZE(args) : 0;
   if (nargs > sig.positional) return too_many_positional(sig, nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GET_ITEM(args, i);

@@ -36,6 +36,8 @@ struct Signature {
 };
 
 // Fills out[0..sig.count) with the values given (nullptr where not given).
+// A keyword that is not a str fails the call ("keywords must be strings")
+// before any other check, in both forms.
 // Vectorcall form: `args` holds nargs positional values followed by the values
 // of the keywords named in `kwnames` (a tuple or nullptr); all of them are
 // borrowed from the caller, who keeps that array as it is for the call.

@@ -1,6 +1,7 @@
 """Conventions of the binding layer, driven through the test-only probe module."""
 
 import collections.abc
+import ctypes
 import os
 import sys
 
@@ -11,6 +12,7 @@ if not probe_dir:
     pytest.skip("VEXLOR_PROBE_DIR not set (scripts/test sets it)", allow_module_level=True)
 sys.path.insert(0, probe_dir)
 import _binding_probe as probe  # noqa: E402
+from grammars import calculator, toks  # noqa: E402
 
 
 @pytest.mark.parametrize(
@@ -42,6 +44,136 @@ def test_arguments_bind_by_position_and_keyword():
     assert probe.bind(1, 2, **{Name("d"): 4, Name("c"): 3}) == (1, 2, 3, 4, None)
     with pytest.raises(TypeError, match="unexpected keyword argument '\u00e9'"):
         probe.bind(1, 2, d=4, **{"\u00e9": 0})
+
+
+_call = ctypes.pythonapi.PyObject_Call
+_call.argtypes = [ctypes.py_object] * 3
+_call.restype = ctypes.py_object
+_vectorcall = ctypes.pythonapi.PyObject_Vectorcall
+_vectorcall.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+_vectorcall.restype = ctypes.py_object
+
+
+def call_with_dict(fn, args, kwargs):
+    """fn(*args, **kwargs) by PyObject_Call, which hands the dict on as it is."""
+    return _call(fn, tuple(args), kwargs)
+
+
+def call_with_kwnames(fn, args, kwargs):
+    """fn(*args, **kwargs) by PyObject_Vectorcall, the keys as keyword names."""
+    assert kwargs  # no names must be NULL, not an empty tuple
+    values = (ctypes.py_object * (len(args) + len(kwargs)))(*args, *kwargs.values())
+    return _vectorcall(fn, ctypes.addressof(values), len(args), tuple(kwargs))
+
+
+def message_of(call, *args):
+    """The message of the TypeError the call raises; the exception (and the
+    frames and arguments its traceback holds) is gone on return."""
+    try:
+        call(*args)
+    except TypeError as e:
+        return str(e)
+    raise AssertionError("no TypeError")
+
+
+def _reduction_data(core):
+    """A _ReductionData, kept from a reduction of a small parse."""
+    kept = []
+
+    class Prod:
+        action_style, namemap = "proxy", {}
+
+        @staticmethod
+        def func(p, data):
+            kept.append(data)
+
+    class View(core._ProductionView):
+        pass
+
+    built = calculator(core)
+    engine = built.engine(core, custom=[False] + [True] * (len(built.names) - 1))
+    engine.parse(toks("1"), None, proxy_context=([Prod()] * len(built.names), View,
+                                                  lambda f, view, data: f(view, data), None, None))
+    return kept[0]
+
+
+def _method(make, name):
+    return lambda core: getattr(make(core), name)
+
+
+# Every constructor and method of the module that takes keywords, made
+# ready to call.
+KEYWORD_TAKERS = {
+    **{name: (lambda core, name=name: getattr(core, name)) for name in [
+        "Grammar", "ParsedSymbol", "LRParserEngine", "ParserControl", "TokenCursor", "_ProductionView", "Token",
+        "LexerEngine"]},
+    **{f"Grammar.{m}": _method(lambda core: core.Grammar(), m) for m in [
+        "add_production", "set_precedence", "set_start"]},
+    **{f"LexerEngine.{m}": _method(lambda core: core.LexerEngine(), m) for m in [
+        "add_state", "begin", "push_state", "add_rule", "set_ignore", "set_error_func", "set_literals", "input",
+        "restore_state", "skip", "tokenize"]},
+    "LRParserEngine.from_table": lambda core: core.LRParserEngine.from_table,
+    "LRParserEngine.from_engine": lambda core: core.LRParserEngine.from_engine,
+    "LRParserEngine.parse": _method(lambda core: calculator(core).engine(core), "parse"),
+    "_ReductionData.result": _method(_reduction_data, "result"),
+}
+
+
+def test_the_keyword_table_lists_every_constructor_and_method_with_parameters(core):
+    found = set()
+    for name in core.__all__:
+        cls = getattr(core, name)
+        if not isinstance(cls, type):
+            continue  # version() takes nothing
+        if not cls.__flags__ & (1 << 7):  # Py_TPFLAGS_DISALLOW_INSTANTIATION
+            found.add(name)
+        for attr, member in vars(cls).items():
+            if type(member).__name__ in ("method_descriptor", "staticmethod"):
+                if getattr(cls, attr).__text_signature__ not in ("($self)", "()"):
+                    found.add(f"{name}.{attr}")
+    assert found == set(KEYWORD_TAKERS)
+
+
+@pytest.mark.parametrize("call", [call_with_dict, call_with_kwnames])
+@pytest.mark.parametrize("name", KEYWORD_TAKERS)
+def test_keywords_that_are_not_strings_are_refused(core, name, call):
+    fn = KEYWORD_TAKERS[name](core)
+    for key in [1, b"lineno", None, (1, 2)]:
+        assert message_of(call, fn, (), {key: 0}) == "keywords must be strings", key
+
+
+class Key:
+    """A keyword that is no str, and no interned constant either."""
+
+
+KEY, VALUE = Key(), object()
+
+
+# A keyword that is not a str is reported first, whatever else is wrong with
+# the call: (target, positional arguments, keywords, valid without KEY).
+# Token binds the constructors' way (a dict), the probe the methods' way.
+@pytest.mark.parametrize(
+    "target, args, kwargs, valid",
+    [
+        ("Token", ("T", 1), {"lineno": 3, "lexer": VALUE, KEY: VALUE}, True),
+        ("Token", ("T", 1), {KEY: VALUE, "lexer": VALUE}, True),
+        ("Token", ("T", 1, 1, 0, None, None, 7), {KEY: VALUE}, False),  # too many positional
+        ("Token", (), {"zz": 1, KEY: VALUE}, False),  # unexpected keyword, missing arguments
+        ("bind", (1, 2), {"d": VALUE, KEY: VALUE}, True),
+        ("bind", (1, 2, 3, 4), {KEY: VALUE}, False),
+        ("bind", (1, 2, 3), {"c": 3, "x": 0, KEY: VALUE}, False),  # multiple values, unexpected
+        ("bind", (1,), {"b": 2, KEY: VALUE}, False),  # positional-only by keyword, missing
+    ],
+)
+@pytest.mark.parametrize("call", [call_with_dict, call_with_kwnames])
+def test_a_keyword_not_a_string_fails_the_call_first_and_keeps_nothing(core, call, target, args, kwargs, valid):
+    fn = core.Token if target == "Token" else probe.bind
+    if valid:
+        call(fn, args, {k: v for k, v in kwargs.items() if k is not KEY})
+    before = sys.getrefcount(KEY), sys.getrefcount(VALUE)
+    for _ in range(200):
+        assert message_of(call, fn, args, kwargs) == "keywords must be strings"
+    assert (sys.getrefcount(KEY), sys.getrefcount(VALUE)) == before
 
 
 class Index:
