@@ -2,9 +2,11 @@
 //
 // Error holds one Python exception: either an exception object fetched from
 // the interpreter (Error::pending) or a type and message still to be
-// instantiated. Result<T> (common/outcome.hpp) holds a T or an Error. Every exposed method and
-// slot runs inside vx::boundary (binding/boundary.hpp), where Error::raise is
-// the only place that sets the interpreter's error indicator.
+// instantiated. Result<T> (common/outcome.hpp) holds a T or an Error. Every
+// exposed method and slot that can fail runs inside vx::boundary
+// (binding/boundary.hpp), where Error::raise leaves the exception pending for
+// the caller; an exception that a failed C API call sets inside a body is
+// taken at once (Error::pending), cleared or reported.
 #pragma once
 
 #include <optional>
