@@ -192,18 +192,22 @@ bool none_is_no_token(PyObject* self) noexcept {
          cls != reinterpret_cast<PyObject*>(Py_TYPE(Py_None));
 }
 
+// Token != other: the negation of a full equality, reflected and identity
+// fallbacks included. Out of line, so that == keeps its short path.
+[[gnu::noinline]] PyObject* token_not_equal(PyObject* self, PyObject* other) {
+  const Ref eq = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
+  if (!eq) return nullptr;
+  const int t = PyObject_IsTrue(eq.get());
+  return truth_object(t < 0 ? -1 : !t);
+}
+
 PyObject* token_richcompare(PyObject* self, PyObject* other, int op) {
   switch (op) {
     case Py_EQ:
       if (other == Py_None && none_is_no_token(self)) Py_RETURN_NOTIMPLEMENTED;
       return token_equals(self, other);
-    case Py_NE: {
-      // The negation of a full equality, reflected and identity fallbacks included.
-      const Ref eq = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
-      if (!eq) return nullptr;
-      const int t = PyObject_IsTrue(eq.get());
-      return truth_object(t < 0 ? -1 : !t);
-    }
+    case Py_NE:
+      return token_not_equal(self, other);
     default:
       Py_RETURN_NOTIMPLEMENTED;
   }
@@ -269,12 +273,15 @@ Result<TokenFields> read_token(PyObject* obj) {
   return TokenFields{r.type, r.value.share(), r.lineno, r.lexpos, r.end};
 }
 
-Result<TokenFields> take_token(Ref obj) {
+Result<TokenFields> take_token(Ref&& given) {
+  // Held here, so that a token whose fields were moved out dies on return,
+  // after the access is given back and before the caller stores anything.
+  const Ref obj = std::move(given);
   PyToken& r = rec(obj.get());
   if (Py_REFCNT(obj.get()) == 1 && r.borrow.try_exclusive()) {
     ExclusiveGuard guard(&r.borrow);
     return TokenFields{std::move(r.type), std::move(r.value), r.lineno, r.lexpos, r.end};
-  }  // the token dies with `obj`, after the access is given back
+  }
   return read_token(obj.get());
 }
 

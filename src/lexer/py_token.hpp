@@ -47,7 +47,8 @@ struct TokenFields {
 [[nodiscard]] Result<TokenFields> read_token(PyObject* obj);
 // The same for a Token handed over by the caller: when the caller's is the
 // only reference, the fields are moved out of the dying token instead of
-// shared with it.
-[[nodiscard]] Result<TokenFields> take_token(Ref obj);
+// shared with it, and the token is gone by the return (its release may run
+// Python code, which then finds no token with empty fields).
+[[nodiscard]] Result<TokenFields> take_token(Ref&& obj);
 
 }  // namespace vx

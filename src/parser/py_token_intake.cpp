@@ -125,13 +125,8 @@ Void TokenSource::next_symbol(PyParsedSymbol& out) {
     stream_ended_ = true;
     return end_marker(out);
   }
-  if (is_token(item.get())) {
-    // A token held only here gives its fields up, and it must be gone (at the
-    // end of this statement) before storing them releases the record `out`
-    // held: that may run Python code, which must find no token with empty fields.
-    Result<TokenFields> fields = take_token(std::move(item));
-    return store_token_fields(std::move(fields), out);
-  }
+  // take_token lets the token go before the store releases what `out` held.
+  if (is_token(item.get())) return store_token_fields(take_token(std::move(item)), out);
   return symbol_from_token(item.get(), out);
 }
 
