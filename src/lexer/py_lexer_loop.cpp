@@ -103,31 +103,31 @@ class LexRun {
     for (;;) {
       VX_TRY(const bool scanning, begin_scan());
       if (!scanning) return Ref();  // end of input
-      VX_TRY(const Found found, match_rules());
-      if (found == Found::GroundMoved) continue;
-      if (found == Found::Match) {
-        VX_TRY(Ref result, rule_result());
-        if (result) return result;
-        continue;  // the token is dropped; scan on from the advanced position
-      }
-      if (is_literal()) return literal_token();
-      if (error_func_) {
-        VX_TRY(Ref result, error_function_result());
-        if (result) return result;
-        continue;
-      }
-      return illegal_character();
+      VX_TRY(Ref result, scan());
+      if (result) return result;
+      drop_scan();
     }
   }
 
  private:
-  // --- a new scan ------------------------------------------------------------------
+  // --- a scan ----------------------------------------------------------------------
+
+  // One scan from the position begin_scan found: its result, or an empty
+  // Ref when scanning goes on (a token or a character dropped by a
+  // function, a ground moved by a match method).
+  Result<Ref> scan() {
+    VX_TRY(const Found found, match_rules());
+    if (found == Found::GroundMoved) return Ref();
+    if (found == Found::Match) return rule_result();
+    if (is_literal()) return literal_token();
+    if (error_func_) return error_function_result();
+    return illegal_character();
+  }
 
   // The end test, the current state, the characters it ignores, and the
   // scan's snapshots: the state's error function and plan, the input
   // object and revision. False at the end of the input.
   Result<bool> begin_scan() {
-    drop_previous_scan();
     length_ = e_.length;
     if (e_.pos >= length_) return false;
     const std::shared_ptr<const std::string>& state = e_.current_state.with([](auto& s) -> auto& { return s; });
@@ -167,10 +167,10 @@ class LexRun {
     return true;
   }
 
-  // What the previous scan of this call held. Any of these releases may run
-  // Python code that gives the engine new input, rules or state: the next
-  // scan reads the engine only after all of them.
-  void drop_previous_scan() {
+  // What a scan held, let go of before the next one begins. Any of these
+  // releases may run Python code that gives the engine new input, rules or
+  // state: the next scan reads the engine only after all of them.
+  void drop_scan() {
     candidate_.reset();
     ground_ = ScanGround();
     error_func_ = Ref();
