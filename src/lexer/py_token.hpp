@@ -47,8 +47,9 @@ struct TokenFields {
 [[nodiscard]] Result<TokenFields> read_token(PyObject* obj);
 // The same for a Token handed over by the caller: when the caller's is the
 // only reference, the fields are moved out of the dying token instead of
-// shared with it, and the token is gone by the return (its release may run
-// Python code, which then finds no token with empty fields).
+// shared with it. The reference handed over is let go before the return: a
+// token whose fields were moved out dies there, before the caller stores
+// them (its release may run Python code, which finds no token left empty).
 [[nodiscard]] Result<TokenFields> take_token(Ref&& obj);
 
 }  // namespace vx

@@ -799,6 +799,7 @@ def test_finalizers_of_released_objects_move_the_ground(LE, case, expected):
     else:
         assert case(lx) == expected
 
+
 def test_tokenize_continues_without_text(LE):
     lx = LE()
     lx.add_rule("INITIAL", "A", "a")
