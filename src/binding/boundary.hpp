@@ -2,16 +2,17 @@
 //
 // Every method body, and every slot body that can fail, runs inside
 // boundary(), boundary_int() or boundary_size(); traverse, dealloc and the
-// clears that cannot fail do not. The body returns a Result; an Error becomes the pending
-// Python exception here, and a vx::InternalFailure (a broken invariant) or any
-// other C++ exception becomes PanicException after a report on standard error
-// (std::bad_alloc becomes MemoryError). Only here is an exception left pending
-// for the caller. Inside a body one is pending for a moment only: a C API call
-// that fails, or a DepthGuard refusal (binding/recursion.hpp, which works like
-// one), leaves its exception, and the code at once takes it (Error::pending()),
-// clears it or reports it as unraisable; report_unraisable() sets one just to
-// report it. A body whose result is an empty Ref returns NULL with nothing
-// set, which only a tp_iternext may do: it means the iterator is exhausted.
+// clears that cannot fail do not. The body returns a Result; an Error becomes
+// the pending Python exception here, and a vx::InternalFailure (a broken
+// invariant) or any other C++ exception becomes PanicException after a report
+// on standard error (std::bad_alloc becomes MemoryError). Only here is an
+// exception left pending for the caller. Inside a body one is pending for a
+// moment only: a C API call that fails, or a DepthGuard refusal
+// (binding/recursion.hpp, which works like one), leaves its exception, and the
+// code at once takes it (Error::pending()), clears it or reports it as
+// unraisable; report_unraisable() sets one just to report it. A body whose
+// result is an empty Ref returns NULL with nothing set, which only a
+// tp_iternext may do: it means the iterator is exhausted.
 #pragma once
 
 #include <new>
