@@ -84,10 +84,10 @@ Error keyword_error(const Signature& sig, const char* what, PyObject* name) {
   return Error::from_object(std::move(exc));
 }
 
-// Parameter names are ASCII; a keyword that is not ASCII text
-// cannot be one of them.
+// `name` is a str (checked before any keyword is placed). Parameter names
+// are ASCII; a keyword that is not ASCII text cannot be one of them.
 int find_param(const Signature& sig, PyObject* name, int from, int to) {
-  if (!PyUnicode_Check(name) || !PyUnicode_IS_ASCII(name)) return -1;
+  if (!PyUnicode_IS_ASCII(name)) return -1;
   const auto length = static_cast<size_t>(PyUnicode_GET_LENGTH(name));
   const void* text = PyUnicode_DATA(name);
   for (int i = from; i < to; ++i) {

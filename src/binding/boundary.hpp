@@ -2,17 +2,26 @@
 //
 // Every method body, and every slot body that can fail, runs inside
 // boundary(), boundary_int() or boundary_size(); traverse, dealloc and the
-// clears that cannot fail do not. The body returns a Result; an Error becomes
-// the pending Python exception here, and a vx::InternalFailure (a broken
-// invariant) or any other C++ exception becomes PanicException after a report
-// on standard error (std::bad_alloc becomes MemoryError). Only here is an
-// exception left pending for the caller. Inside a body one is pending for a
-// moment only: a C API call that fails, or a DepthGuard refusal
-// (binding/recursion.hpp, which works like one), leaves its exception, and the
-// code at once takes it (Error::pending()), clears it or reports it as
-// unraisable; report_unraisable() sets one just to report it. A body whose
-// result is an empty Ref returns NULL with nothing set, which only a
-// tp_iternext may do: it means the iterator is exhausted.
+// clears that cannot fail do not, and neither do the steps of three slots
+// that recurse through a user's value, kept out of the body to keep the
+// frames of a deep recursion small (binding/recursion.hpp): the printed
+// forms of Token and ParsedSymbol call the value's str() just before their
+// body, Token == compares the two values outside a body (one reads the
+// other side's value first when it is no native token), and Token != runs
+// wholly outside one (it asks the interpreter for == and negates the
+// answer). The body returns a Result; an Error becomes the pending Python
+// exception here, and a vx::InternalFailure (a broken invariant) or any
+// other C++ exception becomes PanicException after a report on standard
+// error (std::bad_alloc becomes MemoryError). Only here, and where Token ==
+// or != returns a failed comparison as the interpreter left it
+// (lexer/py_token.cpp), is an exception left pending for the caller; a
+// printed form takes a failed str() into its body. Inside a body one is
+// pending for a moment only: a C API call that fails, or a DepthGuard
+// refusal (binding/recursion.hpp, which works like one), leaves its
+// exception, and the code at once takes it (Error::pending()), clears it or
+// reports it as unraisable; report_unraisable() sets one just to report it.
+// A body whose result is an empty Ref returns NULL with nothing set, which
+// only a tp_iternext may do: it means the iterator is exhausted.
 #pragma once
 
 #include <new>

@@ -4,9 +4,10 @@
 // the interpreter (Error::pending) or a type and message still to be
 // instantiated. Result<T> (common/outcome.hpp) holds a T or an Error. Every
 // exposed method and slot that can fail runs inside vx::boundary
-// (binding/boundary.hpp), where Error::raise leaves the exception pending for
-// the caller; an exception that a failed C API call sets inside a body is
-// taken at once (Error::pending), cleared or reported.
+// (binding/boundary.hpp, which names the steps of three slots that run just
+// outside it), where Error::raise leaves the exception pending for the
+// caller; an exception that a failed C API call sets inside a body is taken
+// at once (Error::pending), cleared or reported.
 #pragma once
 
 #include <optional>

@@ -25,11 +25,10 @@ void raise_internal_failure(const char* message) noexcept {
   std::fflush(stderr);
   PyObject* t = panic_exception_type();
   if (!t) return;  // creation failed and left its own exception pending
-  PyObject* msg = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)),
-                                       "replace");
+  const Ref msg = Ref::steal(PyUnicode_DecodeUTF8(
+      message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)), "replace"));
   if (!msg) return;
-  PyErr_SetObject(t, msg);
-  Py_DECREF(msg);
+  PyErr_SetObject(t, msg.get());
 }
 
 void report_unraisable_internal_failure(const char* message) noexcept {

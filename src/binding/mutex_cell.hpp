@@ -3,10 +3,10 @@
 // flag.
 //
 // The only access is with(f): f runs with the value while the mutex is held.
-// Besides the rule of Cell (f does not call into Python), f creates no Python
-// object and releases no reference: a creation may run the garbage collector,
-// which traverses the object, and a release may run a finaliser that enters
-// it. Take what must be released out of the cell and let it go after with()
+// Besides the rule of Cell (f does not call into Python), f releases no
+// reference: a release may run a finaliser that enters the object
+// (binding/ref.hpp says what runs Python code; making an object does not).
+// Take what must be released out of the cell and let it go after with()
 // returns. Cells of one object nest only in the order its record documents.
 //
 // An exception leaving f (an internal failure) poisons the cell, and every

@@ -34,11 +34,9 @@ PyObject* nested_str(PyObject* value) noexcept {
 int nested_equal(PyObject* a, PyObject* b) noexcept {
   DepthGuard level(" in comparison");
   if (!level.active()) return -1;
-  PyObject* eq = PyObject_RichCompare(a, b, Py_EQ);
+  const Ref eq = Ref::steal(PyObject_RichCompare(a, b, Py_EQ));
   if (!eq) return -1;
-  const int t = PyObject_IsTrue(eq);
-  Py_DECREF(eq);
-  return t;
+  return PyObject_IsTrue(eq.get());
 }
 
 }  // namespace vx

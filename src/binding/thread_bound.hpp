@@ -3,8 +3,12 @@
 // A thread-bound record R has the members `BorrowFlag borrow` and
 // `ThreadBound thread`, and names its native type in
 // `static constexpr const char* kNativeName`. Every entry from Python runs
-// the thread check first (use from another thread is an internal failure)
-// and then takes shared access; the helpers below are those entries.
+// the thread check (use from another thread is an internal failure) before
+// it reads or changes anything of the record, and then takes shared access;
+// the helpers below are those entries. What comes before the check touches
+// only the arguments: a method binds them first, and a setter converts its
+// new value first (a conversion may run Python code, on whatever thread
+// calls).
 #pragma once
 
 #include <string>

@@ -17,27 +17,27 @@ Error chained(std::string message, Error cause) {
 
 Result<PyTypeObject*> TypeCell::get(PyType_Spec& spec, const char* name, ClassInit init) {
   if (PyTypeObject* t = type_.load(std::memory_order_acquire)) return t;
-  PyObject* made = PyType_FromSpec(&spec);
+  Ref made = Ref::steal(PyType_FromSpec(&spec));
   if (!made) return chained(std::string("An error occurred while initializing class ") + name, Error::pending());
-  auto* tp = reinterpret_cast<PyTypeObject*>(made);
+  auto* tp = reinterpret_cast<PyTypeObject*>(made.get());
   // A documentation text that is only a signature leaves __doc__ None (the
   // interpreter would store the empty rest of the text).
-  Ref doc = Ref::steal(PyObject_GetAttrString(made, "__doc__"));
+  Ref doc = Ref::steal(PyObject_GetAttrString(made.get(), "__doc__"));
   if (!doc) {
     PyErr_Clear();
   } else if (PyUnicode_Check(doc.get()) && PyUnicode_GET_LENGTH(doc.get()) == 0) {
-    if (PyObject_SetAttrString(made, "__doc__", Py_None) < 0) PyErr_Clear();
+    if (PyObject_SetAttrString(made.get(), "__doc__", Py_None) < 0) PyErr_Clear();
   }
   if (init) {
     if (const char* attr = init(tp)) {
       Error cause = Error::pending();
-      Py_DECREF(made);
+      made.reset();
       return chained(std::string("An error occurred while initializing `") + name + "." + attr + "`", std::move(cause));
     }
   }
-  // Publish if still empty; a class made concurrently by another thread (the
-  // lock may pass while a class attribute is created) is discarded.
-  return publish_once(type_, tp);
+  // Publish if still empty; when another thread published its class
+  // meanwhile, that one stays and this one is discarded.
+  return publish_once(type_, reinterpret_cast<PyTypeObject*>(made.release()));
 }
 
 Error no_deleter() { return Error::make(PyExc_AttributeError, "property has no deleter"); }

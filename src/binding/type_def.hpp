@@ -48,8 +48,9 @@ template <class T>
 }
 
 // Allocates an instance of `tp` (tracked by the GC if the type is a GC type)
-// and constructs its record from `args`. The construction must not allocate
-// Python objects: the collector may already see the zeroed box.
+// and constructs its record from `args`. The construction must run no Python
+// code, neither a call nor a release (binding/ref.hpp): the box is tracked
+// already, and a collection would traverse it before its record exists.
 template <class T, class... Args>
 [[nodiscard]] Result<Ref> new_box(PyTypeObject* tp, Args&&... args) {
   PyObject* o = tp->tp_alloc(tp, 0);

@@ -5,8 +5,17 @@
 // is a Failure naming the kind of error and carrying its message; the binding
 // layer uses Result<T> (binding/error.hpp), whose error is a Python
 // exception, and a Failure that reaches it becomes the matching exception.
-// Nothing signals errors any other way. Broken invariants are not errors:
-// they go through vx::internal_failure() (common/internal_failure.hpp).
+// The pure cores signal errors no other way. In the binding layer, a few
+// small helpers that stand beside C API calls answer as those calls do,
+// nullptr (or -1, or true) with the exception pending: the interned names
+// (binding/names.hpp), str() and == one level deeper (binding/recursion.hpp),
+// the signal poll (binding/signals.hpp), the names of look-ups by name
+// (binding/imports.cpp) and the class of PanicException
+// (binding/boundary.hpp). Their callers take the exception at once
+// (Error::pending()), as after a C API call, or, in the slots that run
+// outside boundary() (binding/boundary.hpp), return it to the interpreter.
+// Broken invariants are not errors: they go through vx::internal_failure()
+// (common/internal_failure.hpp).
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,6 @@
 // call of next_token.
 #include <cstring>
 #include <initializer_list>
-#include <limits>
 #include <optional>
 
 #include "binding/convert.hpp"
@@ -63,12 +62,16 @@ struct Candidate {
 using MaybeCandidate = std::optional<Candidate>;
 
 // What a scan stands on: the current state's name, the input and the plan.
-// Until the scan first runs Python code nothing can replace them in the
-// engine, so they are read through plain pointers; pin() takes the scan's
-// own references to them before any such call. Releasing an object may run
-// Python code too (a finaliser): a scan lets go of what the previous scan
-// held before it reads its own ground, and reads its ground after a release
-// of its own only once it holds it.
+// Only Python code can replace them in the engine: a call into Python, or a
+// release (binding/ref.hpp says what runs Python code; making an object,
+// such as a token's text, does not). So they are read through plain
+// pointers, and the rule is: the scan reads its ground after a call into
+// Python or a release of its own only once it holds it. pin() takes the
+// scan's own references before the calls after which the ground is read (a
+// match method, the error function); the calls after which the scan reads
+// nothing of its ground (the rule's function, the package's Token for a
+// surrogate literal, LexError) run unpinned. A scan lets go of what the
+// previous scan held before it reads its own ground.
 struct ScanGround {
   const std::string* state_name = nullptr;
   const InputText* input = nullptr;
@@ -180,8 +183,8 @@ class LexRun {
   // --- rules -----------------------------------------------------------------------
 
   // The plan's steps in order, the first match winning: a group of native
-  // rules is one search of the text, any other rule a call of its match
-  // method.
+  // rules is searched natively (NativeGroup, lexer/re2_matcher.hpp), any
+  // other rule is a call of its match method.
   Result<Found> match_rules() {
     const bool utf8 = ground_.input->text_is_utf8();
     for (const Step& step : ground_.plan->steps) {
@@ -199,6 +202,9 @@ class LexRun {
     return Found::Nothing;
   }
 
+  // A group of native rules at the scan position. The step belongs to the
+  // plan, which the scan may not hold yet: making the matched text runs no
+  // Python code, so the step is still there after it.
   Result<bool> native_search(const Step& step) {
     const InputText& input = *ground_.input;
     auto m = match_group_step(*step.group, input, pos_, byte_pos_);
@@ -208,14 +214,16 @@ class LexRun {
     return true;
   }
 
-  // A Python rule's match at the scan position. The match object and what
-  // was read of it are released before the ground is looked at, so that
-  // nothing their release does goes unseen. Kept out of line: the scan of
+  // A Python rule's match at the scan position. The match object and the
+  // other objects of the call are released before the ground is looked at,
+  // so that nothing their release does goes unseen; the matched text is
+  // kept for the token, or released when python_match returns on moved
+  // ground, which drops the scan anyway. Kept out of line: the scan of
   // native rules stays small enough to be inlined whole.
   [[gnu::noinline]] Result<Found> python_match(const CompiledRule& rule) {
     ground_.pin(e_);
     VX_TRY(MaybeCandidate found, call_match(rule));
-    if (input_or_position_moved() || state_changed()) return Found::GroundMoved;  // `found` goes with the scan
+    if (input_or_position_moved() || state_changed()) return Found::GroundMoved;  // `found` goes on return
     if (!found) return Found::Nothing;
     candidate_ = std::move(found);
     return Found::Match;
@@ -252,8 +260,8 @@ class LexRun {
                              data_.get(), pos_, length_);
     }
     e_.pos = end;
-    // Making the token may run the collector, and with it any Python code:
-    // what is needed of the rule is taken first.
+    // The function is held for its own call, which may replace the rules
+    // that hold it; after the call nothing of the scan's ground is read.
     Ref func = rule.func.share();
     VX_TRY(Ref tok, make_token(rule.name, std::move(candidate_->value), end));
     if (!func) return tok;

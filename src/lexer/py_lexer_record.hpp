@@ -3,11 +3,13 @@
 // the operations on them that the methods and the token loop share.
 //
 // Access discipline. Every method takes only shared access to the engine
-// and changes it through its cells (binding/cell.hpp). A cell is entered
-// only for the few steps that read or replace its field and never while
-// Python code runs, so any callback of a scan may call any method of the
-// same engine, token() included. Python objects taken out of a cell are
-// released after the cell is left.
+// and changes it through its cells (binding/cell.hpp), but for the plain
+// numbers (the position, line number, length and input revision), which are
+// read and written as they are. A cell is entered only for the few steps
+// that read or replace its field and never while Python code runs, so any
+// callback of a scan may call any method of the same engine, token()
+// included. Python objects taken out of a cell are released after the cell
+// is left.
 #pragma once
 
 #include <array>

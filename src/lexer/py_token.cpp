@@ -273,16 +273,16 @@ Result<TokenFields> read_token(PyObject* obj) {
   return TokenFields{r.type, r.value.share(), r.lineno, r.lexpos, r.end};
 }
 
-Result<TokenFields> take_token(Ref&& given) {
+Result<TokenFields> take_token(Ref&& token) {
   // Held here, so that a token whose fields were moved out dies on return,
   // after the access is given back and before the caller stores anything.
-  const Ref obj = std::move(given);
-  PyToken& r = rec(obj.get());
-  if (Py_REFCNT(obj.get()) == 1 && r.borrow.try_exclusive()) {
+  const Ref held = std::move(token);
+  PyToken& r = rec(held.get());
+  if (Py_REFCNT(held.get()) == 1 && r.borrow.try_exclusive()) {
     ExclusiveGuard guard(&r.borrow);
     return TokenFields{std::move(r.type), std::move(r.value), r.lineno, r.lexpos, r.end};
   }
-  return read_token(obj.get());
+  return read_token(held.get());
 }
 
 }  // namespace vx

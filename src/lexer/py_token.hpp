@@ -50,6 +50,9 @@ struct TokenFields {
 // shared with it. The reference handed over is let go before the return: a
 // token whose fields were moved out dies there, before the caller stores
 // them (its release may run Python code, which finds no token left empty).
-[[nodiscard]] Result<TokenFields> take_token(Ref&& obj);
+// Hence Ref&&, moved from inside: a parameter taken by value may live on
+// until the end of the caller's full expression, past the store (it does
+// with g++).
+[[nodiscard]] Result<TokenFields> take_token(Ref&& token);
 
 }  // namespace vx

@@ -114,8 +114,8 @@ Result<Ref> ReductionData::materialize_symbol(size_t i) {
   }));
   if (existing) return existing;
 
-  // Made without the mutex: making an object may run the garbage collector
-  // and, through finalisers, Python code.
+  // Made without the mutex: when making the object fails, the copy's
+  // references are released with it.
   VX_TRY(Ref made, wrap_symbol(std::move(*copy)));
   PyParsedSymbol replaced;  // the copy's fields, released after unlocking
   Ref winner;
